@@ -6,6 +6,7 @@
 
 #include "ean13.h"
 #include "ean_encoder.h"
+#include "round_trip.h"
 #include "run_builder.h"
 
 namespace {
@@ -296,6 +297,18 @@ TEST(Ean13Decoder, StopsAtTheFirstSymbolOnTheLine)
         .Light(100);
     EXPECT_EQ(ReadOnce(builder.Runs()), "1234567890128");
     EXPECT_EQ(ReadOnce(Reversed(builder.Runs())), "5901234123457");
+}
+
+TEST(Ean13Decoder, SeededRoundTrip)
+{
+    testing_runs::RoundTrip<barcode::EAN13BarcodeType>(13001, 400, [](std::mt19937& random) {
+        std::string data;
+        for (int k = 0; k < 12; ++k)
+            data += static_cast<char>('0' + random() % 10);
+        const std::string digits = data + static_cast<char>('0' + testing_runs::CheckDigit(data));
+        // A leading 0 is UPC-A, reported without it.
+        return testing_runs::RoundTripSymbol{digits[0] == '0' ? digits.substr(1) : digits, Ean13Modules(digits)};
+    });
 }
 
 } // namespace

@@ -83,4 +83,30 @@ std::vector<int> ToTenths(const std::vector<int>& modules, int unit, int noise, 
     return tenths;
 }
 
+std::vector<int16_t> SymbolInJunk(const std::vector<int>& modules, int unit, int noise, int quietModules,
+                                  std::mt19937& random)
+{
+    std::uniform_int_distribution<int> junkCount(0, 12);
+    std::uniform_int_distribution<int> junkWidth(5, 6 * unit);
+    RunBuilder builder;
+    const int before = junkCount(random);
+    for (int k = 0; k < before; ++k) {
+        if (k % 2 == 0)
+            builder.Light(junkWidth(random));
+        else
+            builder.Dark(junkWidth(random));
+    }
+    builder.Light(quietModules * unit + std::uniform_int_distribution<int>(0, 5 * unit)(random));
+    builder.Widths(ToTenths(modules, unit, noise, random));
+    builder.Light(quietModules * unit + std::uniform_int_distribution<int>(0, 5 * unit)(random));
+    const int after = junkCount(random);
+    for (int k = 0; k < after; ++k) {
+        if (k % 2 == 0)
+            builder.Dark(junkWidth(random));
+        else
+            builder.Light(junkWidth(random));
+    }
+    return builder.Runs();
+}
+
 } // namespace testing_runs

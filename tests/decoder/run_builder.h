@@ -41,4 +41,10 @@ std::vector<int16_t> Reversed(const std::vector<int16_t>& widths);
 // (never below 1).
 std::vector<int> ToTenths(const std::vector<int>& modules, int unit, int noise, std::mt19937& random);
 
+// A symbol's module runs at unit tenths per module with up to +-noise
+// tenths on every run, between quiet zones of quietModules, with a few runs
+// of random junk beyond them.
+std::vector<int16_t> SymbolInJunk(const std::vector<int>& modules, int unit, int noise, int quietModules,
+                                  std::mt19937& random);
+
 } // namespace testing_runs
