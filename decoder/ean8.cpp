@@ -1,0 +1,139 @@
+// EAN-8. A symbol is 43 runs from its first bar: the start guard (bar, space,
+// bar), four left characters (space first, L set only), the centre guard
+// (five runs, space first), four right characters (bar first, R set) and the
+// end guard; a light quiet zone must lie on either side of it.
+#include "ean8.h"
+
+namespace barcode {
+
+namespace {
+
+constexpr int SymbolRuns = 43;
+constexpr int HalfCharacters = 4;
+constexpr int Characters = 2 * HalfCharacters;
+
+// Run offsets from the start guard's first bar.
+constexpr int LeftStart = 3;    // left character k at 3 + 4k
+constexpr int CentreGuard = 19; // space, bar, space, bar, space
+constexpr int RightStart = 24;  // right character k at 24 + 4k
+constexpr int EndGuard = 40;    // bar, space, bar
+constexpr int TrailingQuiet = 43;
+static_assert(EndGuard + 3 == SymbolRuns, "the end guard closes the symbol");
+static_assert(RightStart + 4 * HalfCharacters == EndGuard, "four right characters");
+static_assert(LeftStart + 4 * HalfCharacters == CentreGuard, "four left characters");
+
+} // namespace
+
+bool EAN8BarcodeType::Decode(const RunLine& line, Result& out)
+{
+    m_found = false;
+    const int count = line.count;
+    const int16_t* w = line.widths;
+    if (w == nullptr)
+        return false;
+
+    unsigned char buffer[Characters + 1]; // eight codes, later 8 digits and a zero
+    bool read = false;
+    int i = 0;
+    while (i + TrailingQuiet < count) {
+        const int16_t* s = w + i;
+
+        WidthRange bars(s[0]);
+        bars.Add(s[2]);
+        WidthRange spaces(s[1]);
+        if (!bars.Passes() || !StartGuardSpacePasses(s[0], s[1], s[2])) {
+            i += 2;
+            continue;
+        }
+
+        const int first = SumRuns(s + LeftStart, 4);
+        if (i < 1 || !LeadingQuietZonePasses(w[i - 1], first)) {
+            i += 2;
+            continue;
+        }
+
+        bool leftRead = true;
+        int previous = first;
+        int lastWidth = first;
+        for (int k = 0; k < HalfCharacters; ++k) {
+            const int16_t* c = s + LeftStart + 4 * k;
+            const DigitRuns runs = SpaceFirstRuns(c);
+            buffer[k] = MatchEanDigit(&runs);
+            lastWidth = SumRuns(c, 4);
+            if (buffer[k] == 0 || !CharWidthPasses(lastWidth, previous, EanCharWidthDivisor)) {
+                leftRead = false;
+                break;
+            }
+            previous = lastWidth;
+        }
+        if (!leftRead) {
+            i += 2;
+            continue;
+        }
+
+        bars.Add(s[CentreGuard + 1]);
+        bars.Add(s[CentreGuard + 3]);
+        spaces.Add(s[CentreGuard]);
+        spaces.Add(s[CentreGuard + 2]);
+        spaces.Add(s[CentreGuard + 4]);
+        if (!bars.Passes() || !spaces.Passes()) {
+            i += 2;
+            continue;
+        }
+
+        bool rightRead = true;
+        for (int k = 0; k < HalfCharacters && rightRead; ++k) {
+            const DigitRuns runs = BarFirstRuns(s + RightStart + 4 * k);
+            buffer[HalfCharacters + k] = MatchEanDigit(&runs);
+            rightRead = buffer[HalfCharacters + k] != 0;
+        }
+        if (!rightRead) {
+            i += 2;
+            continue;
+        }
+
+        bars.Add(s[EndGuard]);
+        bars.Add(s[EndGuard + 2]);
+        spaces.Add(s[EndGuard + 1]);
+        if (!bars.Passes() || !TrailingQuietZonePasses(s[TrailingQuiet], lastWidth) || !spaces.Passes()) {
+            i += 2;
+            continue;
+        }
+
+        // Met from its right end, the symbol gives the mirrored codes in
+        // reverse order; turned round, they read like a left-to-right crossing.
+        if (!DecodeDigits(buffer) && !DecodeDigits(ReverseDigitCodes(Characters, buffer))) {
+            i += TrailingQuiet + 1;
+            continue;
+        }
+        read = true;
+        break;
+    }
+    if (!read)
+        return false;
+    return Vote(reinterpret_cast<const char*>(buffer), TYPE_EAN8, out);
+}
+
+bool EAN8BarcodeType::DecodeDigits(unsigned char* codes)
+{
+    codes[Characters] = 0;
+    int digits[Characters];
+    for (int k = 0; k < Characters; ++k) {
+        // The left half has no parity pattern: L only.
+        const int set = k < HalfCharacters ? EAN_SET_L : EAN_SET_R;
+        digits[k] = EanDigitTables[set][codes[k]];
+        if (digits[k] == EanNoDigit)
+            return false;
+    }
+    // Weights 3 and 1 from the first digit on.
+    int sum = 0;
+    for (int k = 0; k < Characters - 1; ++k)
+        sum += (k % 2 == 0) ? 3 * digits[k] : digits[k];
+    if ((10 - sum % 10) % 10 != digits[Characters - 1])
+        return false;
+    for (int k = 0; k < Characters; ++k)
+        codes[k] = static_cast<unsigned char>(DigitChar(digits[k]));
+    return true;
+}
+
+} // namespace barcode

@@ -1,0 +1,267 @@
+// UPC-E. A symbol is 33 runs from its first bar: the start guard (bar, space,
+// bar), six characters (space first, L or G set) and the end guard (space,
+// bar, space, bar, space, bar), with a light quiet zone on either side. The
+// parity pattern of the six characters encodes the number system and the
+// check digit, which is checked over the symbol's UPC-A expansion.
+//
+// Met from its right end, the symbol starts with the six-run guard and its
+// characters come bar first and mirrored. That walk applies the very same
+// tests to the same runs in the other order and turns the codes round
+// before decoding, so both directions accept exactly the same symbols with
+// the same values.
+#include "upce.h"
+
+namespace barcode {
+
+namespace {
+
+constexpr int Characters = 6;
+constexpr int TextLength = 8; // number system, six digits, check digit
+
+// Run offsets from the start guard's first bar, left to right.
+constexpr int CharStart = 3; // character k at 3 + 4k
+constexpr int EndGuard = 27; // space, bar, space, bar, space, bar
+constexpr int TrailingQuiet = 33;
+static_assert(CharStart + 4 * Characters == EndGuard, "six characters");
+static_assert(EndGuard + 6 == TrailingQuiet, "the end guard closes the symbol");
+
+// Run offsets from the end guard's last bar, met first from the right.
+constexpr int BackwardCharStart = 6;  // character 5 - r at 6 + 4r, bar first
+constexpr int BackwardStartGuard = 30; // bar, space, bar
+static_assert(BackwardCharStart + 4 * Characters == BackwardStartGuard, "six characters");
+
+constexpr std::array<std::array<uint8_t, 64>, 2> BuildParityTables()
+{
+    // Number system 0 by check digit; number system 1 is the complement.
+    constexpr const char* Patterns[10] = {
+        "GGGLLL", "GGLGLL", "GGLLGL", "GGLLLG", "GLGGLL",
+        "GLLGGL", "GLLLGG", "GLGLGL", "GLGLLG", "GLLGLG",
+    };
+    std::array<std::array<uint8_t, 64>, 2> tables{};
+    for (auto& table : tables) {
+        for (auto& entry : table)
+            entry = EanNoDigit;
+    }
+    for (int check = 0; check < 10; ++check) {
+        int mask = 0;
+        for (int k = 0; k < Characters; ++k) {
+            if (Patterns[check][k] == 'L')
+                mask |= 1 << (Characters - 1 - k);
+        }
+        tables[0][mask] = static_cast<uint8_t>(check);
+        tables[1][~mask & 63] = static_cast<uint8_t>(check);
+    }
+    return tables;
+}
+
+// The eleven data digits of the UPC-A form of number system n and the six
+// digits d[0..5] (zero suppression by the last digit).
+void Expand(int n, const int* d, int* e)
+{
+    const int last = d[5];
+    int k = 0;
+    e[k++] = n;
+    if (last <= 2) {
+        const int expanded[10] = {d[0], d[1], last, 0, 0, 0, 0, d[2], d[3], d[4]};
+        for (int v : expanded)
+            e[k++] = v;
+    } else if (last == 3) {
+        const int expanded[10] = {d[0], d[1], d[2], 0, 0, 0, 0, 0, d[3], d[4]};
+        for (int v : expanded)
+            e[k++] = v;
+    } else if (last == 4) {
+        const int expanded[10] = {d[0], d[1], d[2], d[3], 0, 0, 0, 0, 0, d[4]};
+        for (int v : expanded)
+            e[k++] = v;
+    } else {
+        const int expanded[10] = {d[0], d[1], d[2], d[3], d[4], 0, 0, 0, 0, last};
+        for (int v : expanded)
+            e[k++] = v;
+    }
+}
+
+} // namespace
+
+const std::array<std::array<uint8_t, 64>, 2> UpcEParityTables = BuildParityTables();
+
+bool UPCEBarcodeType::Decode(const RunLine& line, Result& out)
+{
+    m_found = false;
+    if (line.widths == nullptr)
+        return false;
+    unsigned char buffer[TextLength + 1];
+    // The left-to-right read goes first over the whole line; only a line on
+    // which it finds nothing is walked the other way.
+    if (!ReadForward(line, buffer) && !ReadBackward(line, buffer))
+        return false;
+    return Vote(reinterpret_cast<const char*>(buffer), TYPE_UPCE, out);
+}
+
+bool UPCEBarcodeType::ReadForward(const RunLine& line, unsigned char* buffer)
+{
+    const int count = line.count;
+    const int16_t* w = line.widths;
+    int i = 0;
+    while (i + TrailingQuiet < count) {
+        const int16_t* s = w + i;
+
+        WidthRange bars(s[0]);
+        bars.Add(s[2]);
+        WidthRange spaces(s[1]);
+        if (!bars.Passes() || !StartGuardSpacePasses(s[0], s[1], s[2])) {
+            i += 2;
+            continue;
+        }
+
+        const int first = SumRuns(s + CharStart, 4);
+        if (i < 1 || !LeadingQuietZonePasses(w[i - 1], first)) {
+            i += 2;
+            continue;
+        }
+
+        bool read = true;
+        int previous = first;
+        for (int k = 0; k < Characters; ++k) {
+            const int16_t* c = s + CharStart + 4 * k;
+            const DigitRuns runs = SpaceFirstRuns(c);
+            buffer[k] = MatchEanDigit(&runs);
+            const int width = SumRuns(c, 4);
+            if (buffer[k] == 0 || !CharWidthPasses(width, previous, UpcECharWidthDivisor)) {
+                read = false;
+                break;
+            }
+            previous = width;
+        }
+        if (!read) {
+            i += 2;
+            continue;
+        }
+
+        for (int k = 0; k < 6; k += 2) {
+            spaces.Add(s[EndGuard + k]);
+            bars.Add(s[EndGuard + k + 1]);
+        }
+        if (!bars.Passes() || !spaces.Passes() || !TrailingQuietZonePasses(s[TrailingQuiet], previous)) {
+            i += 2;
+            continue;
+        }
+
+        if (!DecodeDigits(buffer)) {
+            i += TrailingQuiet + 1;
+            continue;
+        }
+        return true;
+    }
+    return false;
+}
+
+bool UPCEBarcodeType::ReadBackward(const RunLine& line, unsigned char* buffer)
+{
+    // Candidate j is the end guard's last bar. Run j + m here is run
+    // 32 - m of the left-to-right layout: the symbol's trailing quiet zone
+    // lies at j - 1 and its leading one at j + 33.
+    const int count = line.count;
+    const int16_t* w = line.widths;
+    int j = 0;
+    while (j + TrailingQuiet < count) {
+        const int16_t* s = w + j;
+
+        // Start guard (met last) first, as the left-to-right walk tests it.
+        const int16_t* start = s + BackwardStartGuard;
+        WidthRange bars(start[2]);
+        bars.Add(start[0]);
+        WidthRange spaces(start[1]);
+        if (!bars.Passes() || !StartGuardSpacePasses(start[2], start[1], start[0])) {
+            j += 2;
+            continue;
+        }
+
+        // Character k of the symbol is met as character 5 - k here.
+        const int first = SumRuns(s + BackwardCharStart + 4 * (Characters - 1), 4);
+        if (!LeadingQuietZonePasses(s[TrailingQuiet], first)) {
+            j += 2;
+            continue;
+        }
+
+        bool read = true;
+        int previous = first;
+        for (int k = 0; k < Characters; ++k) {
+            const int16_t* c = s + BackwardCharStart + 4 * (Characters - 1 - k);
+            const DigitRuns runs = BarFirstRuns(c);
+            buffer[Characters - 1 - k] = MatchEanDigit(&runs);
+            const int width = SumRuns(c, 4);
+            if (buffer[Characters - 1 - k] == 0 || !CharWidthPasses(width, previous, UpcECharWidthDivisor)) {
+                read = false;
+                break;
+            }
+            previous = width;
+        }
+        if (!read) {
+            j += 2;
+            continue;
+        }
+
+        for (int k = 0; k < 6; k += 2) {
+            spaces.Add(s[5 - k]);
+            bars.Add(s[4 - k]);
+        }
+        if (!bars.Passes() || !spaces.Passes() || j < 1 || !TrailingQuietZonePasses(w[j - 1], previous)) {
+            j += 2;
+            continue;
+        }
+
+        // The codes stand in line order, each as met from the right: turn
+        // them into the symbol's own order and reading.
+        if (!DecodeDigits(ReverseDigitCodes(Characters, buffer))) {
+            j += TrailingQuiet + 1;
+            continue;
+        }
+        return true;
+    }
+    return false;
+}
+
+bool UPCEBarcodeType::DecodeDigits(unsigned char* codes)
+{
+    codes[TextLength] = 0;
+    int digits[Characters];
+    int mask = 0;
+    for (int k = 0; k < Characters; ++k) {
+        int digit = EanDigitTables[EAN_SET_L][codes[k]];
+        if (digit != EanNoDigit) {
+            mask |= 1 << (Characters - 1 - k);
+        } else {
+            digit = EanDigitTables[EAN_SET_G][codes[k]];
+            if (digit == EanNoDigit)
+                return false;
+        }
+        digits[k] = digit;
+    }
+
+    int numberSystem = 0;
+    int check = UpcEParityTables[0][mask];
+    if (check == EanNoDigit) {
+        numberSystem = 1;
+        check = UpcEParityTables[1][mask];
+        if (check == EanNoDigit)
+            return false;
+    }
+
+    int expanded[11];
+    Expand(numberSystem, digits, expanded);
+    // Weights 3 and 1 from the first digit on.
+    int sum = 0;
+    for (int k = 0; k < 11; ++k)
+        sum += (k % 2 == 0) ? 3 * expanded[k] : expanded[k];
+    if ((10 - sum % 10) % 10 != check)
+        return false;
+
+    codes[0] = static_cast<unsigned char>(DigitChar(numberSystem));
+    for (int k = 0; k < Characters; ++k)
+        codes[1 + k] = static_cast<unsigned char>(DigitChar(digits[k]));
+    codes[TextLength - 1] = static_cast<unsigned char>(DigitChar(check));
+    return true;
+}
+
+} // namespace barcode
+

@@ -1,0 +1,205 @@
+// The UPC-E decoder on hand-built run lines, read from either end.
+#include <gtest/gtest.h>
+
+#include <string>
+#include <vector>
+
+#include "ean_encoder.h"
+#include "round_trip.h"
+#include "run_builder.h"
+#include "upce.h"
+
+namespace {
+
+using testing_runs::Reversed;
+using testing_runs::RunBuilder;
+using testing_runs::UpcEModules;
+using testing_runs::UpcEModulesWithParity;
+
+std::string ReadOnce(std::vector<int16_t> widths)
+{
+    barcode::UPCEBarcodeType decoder;
+    barcode::Result out;
+    decoder.Decode(testing_runs::View(widths), out);
+    if (decoder.m_votes.empty())
+        return "";
+    EXPECT_TRUE(decoder.Decode(testing_runs::View(widths), out));
+    EXPECT_EQ(out.type, barcode::TYPE_UPCE);
+    EXPECT_EQ(out.value, decoder.m_votes.begin()->first);
+    return out.value;
+}
+
+std::vector<int16_t> Plain(const std::vector<int>& modules, int unit = 10, int quiet = 100)
+{
+    RunBuilder builder;
+    builder.Light(quiet).Modules(modules, unit).Light(quiet);
+    return builder.Runs();
+}
+
+TEST(UpcEDecoder, ParityTables)
+{
+    struct Case {
+        int system, mask, check;
+    };
+    const Case cases[] = {{0, 7, 0}, {0, 11, 1}, {0, 13, 2}, {0, 26, 9}, {1, 56, 0}, {1, 52, 1}};
+    for (const Case& c : cases)
+        EXPECT_EQ(barcode::UpcEParityTables[c.system][c.mask], c.check) << c.system << " " << c.mask;
+    for (int system = 0; system < 2; ++system) {
+        int patterns = 0;
+        for (int mask = 0; mask < 64; ++mask)
+            patterns += barcode::UpcEParityTables[system][mask] != barcode::EanNoDigit;
+        EXPECT_EQ(patterns, 10);
+    }
+}
+
+TEST(UpcEDecoder, ReadsInBothDirections)
+{
+    EXPECT_EQ(testing_runs::UpcEText(0, "123456"), "01234565");
+    EXPECT_EQ(testing_runs::UpcEParity(0, 5), "GLLGGL");
+    EXPECT_EQ(testing_runs::UpcEParity(1, 2), "LLGGLG");
+    for (const std::string value : {"01234565", "11234562", "01234531", "01234572", "04252614", "10123403"}) {
+        ASSERT_EQ(testing_runs::UpcEText(value[0] - '0', value.substr(1, 6)), value);
+        for (int unit : {10, 23, 40}) {
+            const std::vector<int16_t> line = Plain(UpcEModules(value), unit, 10 * unit);
+            EXPECT_EQ(ReadOnce(line), value) << unit;
+            EXPECT_EQ(ReadOnce(Reversed(line)), value) << unit << " reversed";
+        }
+    }
+}
+
+TEST(UpcEDecoder, RejectsUnknownParityAndUnconfirmedCheckDigits)
+{
+    // LLLLLL is in neither table.
+    EXPECT_EQ(ReadOnce(Plain(UpcEModulesWithParity("123456", "LLLLLL"))), "");
+    // The pattern of check digit 4 on digits whose expansion gives 5.
+    const std::vector<int> wrongCheck = UpcEModulesWithParity("123456", testing_runs::UpcEParity(0, 4));
+    EXPECT_EQ(ReadOnce(Plain(wrongCheck)), "");
+    EXPECT_EQ(ReadOnce(Reversed(Plain(wrongCheck))), "");
+
+    // A symbol that fails its check is passed over whole; the next one is read.
+    RunBuilder two;
+    two.Light(100).Modules(wrongCheck, 10).Light(100).Modules(UpcEModules("01234531"), 10).Light(100);
+    EXPECT_EQ(ReadOnce(two.Runs()), "01234531");
+    EXPECT_EQ(ReadOnce(Reversed(two.Runs())), "01234531");
+}
+
+TEST(UpcEDecoder, CharacterWidthEdgeIsAnEighth)
+{
+    // At 40 tenths per module a character is 280: the next must be closer
+    // to it than 35.
+    const std::vector<int> modules = UpcEModules("01234565");
+    auto line = [&](int widthOfLast) {
+        std::vector<int> widths;
+        for (int m : modules)
+            widths.push_back(40 * m);
+        const int last = 3 + 4 * 5;
+        int widest = last;
+        for (int k = last; k < last + 4; ++k) {
+            widths[k] = modules[k] * 45;
+            if (widths[k] > widths[widest])
+                widest = k;
+        }
+        widths[widest] += widthOfLast - 315;
+        RunBuilder builder;
+        builder.Light(400).Widths(widths).Light(400);
+        return builder.Runs();
+    };
+    EXPECT_EQ(ReadOnce(line(314)), "01234565");
+    EXPECT_EQ(ReadOnce(line(315)), "");
+    EXPECT_EQ(ReadOnce(Reversed(line(314))), "01234565");
+    EXPECT_EQ(ReadOnce(Reversed(line(315))), "");
+}
+
+TEST(UpcEDecoder, QuietZoneEdgesFromEitherEnd)
+{
+    // Characters 0 and 5 are 100 tenths wide, the rest 98: a quiet zone
+    // before the symbol must be wider than 69, one after it at least 69.
+    // Read from the right, the same zones are tested against the same
+    // characters.
+    const std::vector<int> modules = UpcEModules("01234565"); // G1 L2 L3 G4 G5 L6
+    std::vector<int> widths;
+    for (int m : modules)
+        widths.push_back(14 * m);
+    auto setChar = [&](int k, std::vector<int> runs) {
+        int sum = 0;
+        for (int r = 0; r < 4; ++r) {
+            widths[3 + 4 * k + r] = runs[r];
+            sum += runs[r];
+        }
+        ASSERT_EQ(sum, 100);
+    };
+    // Character 0 is G1 (0110011: 1, 2, 2, 2 modules), character 5 is L6
+    // (0101111: 1, 1, 1, 4 modules).
+    setChar(0, {14, 29, 28, 29});
+    setChar(5, {14, 14, 15, 57});
+    auto line = [&](int before, int after) {
+        RunBuilder builder;
+        builder.Light(before).Widths(widths).Light(after);
+        return builder.Runs();
+    };
+    EXPECT_EQ(ReadOnce(line(70, 69)), "01234565");
+    EXPECT_EQ(ReadOnce(line(69, 69)), "");
+    EXPECT_EQ(ReadOnce(line(70, 68)), "");
+    EXPECT_EQ(ReadOnce(Reversed(line(70, 69))), "01234565");
+    EXPECT_EQ(ReadOnce(Reversed(line(69, 69))), "");
+    EXPECT_EQ(ReadOnce(Reversed(line(70, 68))), "");
+
+    // No light run at all before the first bar, or after the last.
+    RunBuilder noLeading;
+    noLeading.Modules(modules, 10).Light(100);
+    EXPECT_EQ(ReadOnce(noLeading.Runs()), "");
+    EXPECT_EQ(ReadOnce(Reversed(noLeading.Runs())), "");
+    RunBuilder noTrailing;
+    noTrailing.Light(100).Modules(modules, 10);
+    EXPECT_EQ(ReadOnce(noTrailing.Runs()), "");
+    EXPECT_EQ(ReadOnce(Reversed(noTrailing.Runs())), "");
+}
+
+TEST(UpcEDecoder, AGapBreaksTheSymbol)
+{
+    for (int run : {2 + 1, 2 + 13, 2 + 29}) { // start guard space, a character space, end guard space
+        std::vector<int16_t> line = Plain(UpcEModules("01234565"));
+        line[run] = 60;
+        EXPECT_EQ(ReadOnce(line), "") << run;
+        EXPECT_EQ(ReadOnce(Reversed(line)), "") << run;
+    }
+}
+
+TEST(UpcEDecoder, BothReadingsAgreeOnNoisySymbols)
+{
+    // The backward walk accepts exactly what the forward one accepts on the
+    // mirrored line: whatever one direction reads, the other reads the same.
+    const unsigned seed = 4242;
+    std::mt19937 random(seed);
+    int reads = 0;
+    for (int n = 0; n < 600; ++n) {
+        std::string digits;
+        for (int k = 0; k < 6; ++k)
+            digits += static_cast<char>('0' + random() % 10);
+        const std::string value = testing_runs::UpcEText(static_cast<int>(random() % 2), digits);
+        const int unit = std::uniform_int_distribution<int>(12, 30)(random);
+        // Noise up to a third of a module: some symbols fail, and must fail
+        // both ways.
+        const std::vector<int16_t> line = testing_runs::SymbolInJunk(UpcEModules(value), unit, unit / 3, 7, random);
+        const std::string forward = ReadOnce(line);
+        ASSERT_EQ(forward, ReadOnce(Reversed(line))) << "seed " << seed << " symbol " << n;
+        if (!forward.empty()) {
+            ASSERT_EQ(forward, value) << "seed " << seed << " symbol " << n;
+            ++reads;
+        }
+    }
+    EXPECT_GT(reads, 300);
+}
+
+TEST(UpcEDecoder, SeededRoundTrip)
+{
+    testing_runs::RoundTrip<barcode::UPCEBarcodeType>(9001, 400, [](std::mt19937& random) {
+        std::string digits;
+        for (int k = 0; k < 6; ++k)
+            digits += static_cast<char>('0' + random() % 10);
+        const std::string value = testing_runs::UpcEText(static_cast<int>(random() % 2), digits);
+        return testing_runs::RoundTripSymbol{value, UpcEModules(value)};
+    });
+}
+
+} // namespace
