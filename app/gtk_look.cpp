@@ -1,7 +1,5 @@
 #include "gtk_look.h"
 
-#include <algorithm>
-
 #include <wx/textctrl.h>
 #include <wx/toolbar.h>
 #include <wx/window.h>
@@ -53,27 +51,25 @@ void AllowCompactHeight(wxTextCtrl* text)
     AddCss(entry, "entry { min-height: 0; padding-top: 0; padding-bottom: 0; }");
 }
 
-void ReserveScrollbarRoom(wxWindow* window)
+void AllowShortScrollbars(wxWindow* window)
 {
     GtkWidget* handle = window->GetHandle();
     if (!GTK_IS_SCROLLED_WINDOW(handle))
         return;
     GtkScrolledWindow* scrolled = GTK_SCROLLED_WINDOW(handle);
-    int minWidth = 0;
-    int minHeight = 0;
-    int natural = 0;
+    // The theme's sliders ask for 40 pixels or more; a short pane then
+    // allocates the scrollbar less than its parts need.
+    const char* css = "scrollbar slider { min-height: 8px; min-width: 8px; }";
     if (GtkWidget* bar = gtk_scrolled_window_get_vscrollbar(scrolled))
-        gtk_widget_get_preferred_height(bar, &minHeight, &natural);
+        AddCss(bar, css);
     if (GtkWidget* bar = gtk_scrolled_window_get_hscrollbar(scrolled))
-        gtk_widget_get_preferred_width(bar, &minWidth, &natural);
-    const wxSize current = window->GetMinSize();
-    window->SetMinSize(wxSize(std::max(current.x, minWidth), std::max(current.y, minHeight)));
+        AddCss(bar, css);
 }
 
 #else
 
 void MakeSeparatorsBlank(wxToolBar*, int) {}
 void AllowCompactHeight(wxTextCtrl*) {}
-void ReserveScrollbarRoom(wxWindow*) {}
+void AllowShortScrollbars(wxWindow*) {}
 
 #endif

@@ -15,6 +15,6 @@ void MakeSeparatorsBlank(wxToolBar* toolBar, int width);
 // dropping the entry's own minimum and its vertical padding.
 void AllowCompactHeight(wxTextCtrl* text);
 
-// Gives a scrolled window at least the room its GTK scrollbars need, so that
-// a small pane never allocates them less than their minimum.
-void ReserveScrollbarRoom(wxWindow* window);
+// Lets the scrollbars of a scrolled window shrink with a short pane: GTK's
+// own minimum is longer than a splitter pane may be.
+void AllowShortScrollbars(wxWindow* window);

@@ -131,7 +131,7 @@ wxMainFrame::wxMainFrame(const wxString& title, const wxSize& size, const wxStri
     m_videoPanel = new wxScrolledWindow(m_sourcePanel, wxID_ANY, wxDefaultPosition,
                                         wxDefaultSize, wxHSCROLL | wxVSCROLL, "panel");
     m_videoPanel->SetScrollRate(5, 5);
-    ReserveScrollbarRoom(m_videoPanel);
+    AllowShortScrollbars(m_videoPanel);
     sourceBox->Add(m_videoPanel, 1, wxEXPAND | wxALL, 5);
     m_sourcePanel->SetSizer(sourceBox);
     m_sourcePanel->Layout();
@@ -185,7 +185,7 @@ wxMainFrame::wxMainFrame(const wxString& title, const wxSize& size, const wxStri
     m_grid->SetRowLabelSize(0);
     m_grid->SetRowLabelAlignment(wxALIGN_CENTRE, wxALIGN_CENTRE);
     m_grid->SetDefaultCellAlignment(wxALIGN_LEFT, wxALIGN_TOP);
-    ReserveScrollbarRoom(m_grid);
+    AllowShortScrollbars(m_grid);
     tableSizer->Add(m_grid, 0, wxEXPAND | wxALL, 5);
 
     // wxEXPAND already fills the cell; the toolkit rejects a bottom alignment beside it.
