@@ -39,6 +39,16 @@ int ReadInt(const wxConfigBase* config, const wxString& key, int defaultValue)
     return static_cast<int>(value);
 }
 
+// Stores the value in the user's file. wxFileConfig skips a write of the
+// value that a key already has, also when that value comes from the
+// machine-wide file; the key is dropped first so the user's file gets it.
+template <typename Value>
+void WriteUserValue(wxConfigBase* config, const wxString& key, const Value& value)
+{
+    config->DeleteEntry(kGroup + key, false);
+    config->Write(kGroup + key, value);
+}
+
 // The longest beep the Options dialog offers; a longer one would block the
 // window for as long (the beep is synchronous).
 constexpr int kLongestBeep = 2000; // ms
@@ -89,8 +99,13 @@ wxMainFrameEx::wxMainFrameEx(const wxString& title, const wxSize& size)
 
     // wxConfig is a wxFileConfig here: the user's file takes the writes and
     // reads fall back to the machine-wide file.
+    // A hand-edited line without a key makes the parser assert before it
+    // skips the line; the files are the user's, not the program's, so that
+    // is no programming error and shows no assert box.
+    wxAssertHandler_t assertHandler = wxSetAssertHandler(nullptr);
     m_config = new wxConfig("Morvelix", wxEmptyString, wxEmptyString, wxEmptyString,
                             wxCONFIG_USE_LOCAL_FILE | wxCONFIG_USE_GLOBAL_FILE);
+    wxSetAssertHandler(assertHandler);
     SetSize(680, 690);
 
     long types = 31;
@@ -120,9 +135,9 @@ wxMainFrameEx::wxMainFrameEx(const wxString& title, const wxSize& size)
 
 wxMainFrameEx::~wxMainFrameEx()
 {
-    m_config->Write(kGroup + "BarcodeTypes", static_cast<long>(m_scanner.m_decoderSet.GetTypes()));
-    m_config->Write(kGroup + "Mode", m_scanner.m_directionCount > 1 ? 1L : 0L);
-    m_config->Write(kGroup + "Path", m_openDialog->GetDirectory());
+    WriteUserValue(m_config, "BarcodeTypes", static_cast<long>(m_scanner.m_decoderSet.GetTypes()));
+    WriteUserValue(m_config, "Mode", m_scanner.m_directionCount > 1 ? 1L : 0L);
+    WriteUserValue(m_config, "Path", m_openDialog->GetDirectory());
 
     m_timer->Stop();
 

@@ -1,5 +1,7 @@
 #include "options.h"
 
+#include <algorithm>
+
 #include <wx/button.h>
 #include <wx/choice.h>
 #include <wx/gbsizer.h>
@@ -67,6 +69,10 @@ Options::Options(wxWindow* parent, const wxString& title, const wxSize& size)
     topSizer->Add(terminatorBox, 1, wxEXPAND, 5);
 
     SetSizer(topSizer);
+    // GTK's radio buttons are wider than the dialog's width allows for: grow
+    // to what the controls need where the given size is too small.
+    const wxSize needed = topSizer->GetMinSize();
+    SetSize(std::max(size.x, needed.x), std::max(size.y, needed.y));
     Layout();
 
     m_cancelButton->Connect(wxEVT_COMMAND_BUTTON_CLICKED,
