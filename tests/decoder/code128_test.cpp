@@ -1,0 +1,505 @@
+#include "code128.h"
+
+#include <gtest/gtest.h>
+
+#include <algorithm>
+#include <array>
+#include <initializer_list>
+#include <iostream>
+#include <memory>
+#include <optional>
+#include <random>
+#include <string>
+#include <vector>
+
+#include "code39.h"
+#include "code_runs.h"
+#include "decoder_set.h"
+
+namespace {
+
+using barcode::CODE128BarcodeType;
+using coderuns::Code128Check;
+using coderuns::Code128Elements;
+using coderuns::Code128ElementsWithCheck;
+using coderuns::Code128Symbol;
+using coderuns::Elements;
+using coderuns::LineBuilder;
+using coderuns::TestLine;
+
+constexpr double kModule = 30.0;                // tenths of a pixel
+constexpr double kSymbolWidth = 11 * kModule;   // every symbol is eleven modules
+
+Elements Mirrored(Elements elements)
+{
+    std::reverse(elements.begin(), elements.end());
+    return elements;
+}
+
+std::vector<int> InA(const std::string& text)
+{
+    std::vector<int> values;
+    for (unsigned char c : text)
+        values.push_back(c < 32 ? c + 64 : c - 32);
+    return values;
+}
+
+std::vector<int> InB(const std::string& text)
+{
+    std::vector<int> values;
+    for (unsigned char c : text)
+        values.push_back(c - 32);
+    return values;
+}
+
+std::vector<int> Seq(std::initializer_list<std::vector<int>> parts)
+{
+    std::vector<int> values;
+    for (const std::vector<int>& part : parts)
+        values.insert(values.end(), part.begin(), part.end());
+    return values;
+}
+
+// Margin, an edge bar, the quiet zone, the symbol, the quiet zone, an edge
+// bar, margin: readable in both directions.
+LineBuilder Framed(const Elements& symbol, double module = kModule)
+{
+    LineBuilder line;
+    line.Light(20 * module).Dark(2 * module).Light(20 * module);
+    line.Symbol(symbol, module);
+    line.Light(20 * module).Dark(2 * module).Light(20 * module);
+    return line;
+}
+
+// The decoded text, or nothing. Checks that a failed decode leaves the
+// result alone and that the decoder never touches m_found.
+std::optional<std::string> Decode(const LineBuilder& builder)
+{
+    TestLine test(builder);
+    CODE128BarcodeType decoder;
+    barcode::Result result;
+    result.value = "untouched";
+    const bool found = decoder.Decode(test.Line(), result);
+    EXPECT_TRUE(decoder.m_found);
+    if (!found) {
+        EXPECT_EQ(result.value, "untouched");
+        EXPECT_EQ(result.type, barcode::TYPE_NONE);
+        return std::nullopt;
+    }
+    EXPECT_EQ(result.type, barcode::TYPE_CODE128);
+    return result.value;
+}
+
+void ExpectBothWays(LineBuilder line, const std::optional<std::string>& expected)
+{
+    EXPECT_EQ(Decode(line), expected) << "left to right";
+    EXPECT_EQ(Decode(line.Reverse()), expected) << "right to left";
+}
+
+TEST(Code128, TranslatesCodeSetsShiftsAndFunctionCodes)
+{
+    struct Case {
+        const char* name;
+        std::vector<int> values; // start and data
+        std::string text;
+    };
+    const Case cases[] = {
+        {"set A", Seq({{103}, InA("ABC\tDEF")}), "ABC\tDEF"},
+        {"set A controls", Seq({{103}, InA("\x1B" "PART\r")}), "\x1B" "PART\r"},
+        {"set B", Seq({{104}, InB("Hello-128")}), "Hello-128"},
+        {"set B ends at DEL", {104, 95, 0, 64}, "\x7F `"},
+        {"set C pairs", {105, 12, 34, 56, 78}, "12345678"},
+        {"set C writes two digits, 96 to 99 too", {105, 5, 0, 96, 97, 98, 99}, "050096979899"},
+        {"shift in set A takes one character from set B", Seq({{103}, InA("A"), {98}, InB("a"), InA("A\t")}), "AaA\t"},
+        {"shift in set B takes one character from set A", Seq({{104}, InB("abc"), {98}, InA("\t"), InB("def")}), "abc\tdef"},
+        {"shift then code change", {103, 98, 99, 12}, "12"},
+        {"set B to C", Seq({{104}, InB("ABC1"), {99, 23, 45, 67, 89}}), "ABC123456789"},
+        {"set C to B", Seq({{105, 12, 34, 100}, InB("ABCD")}), "1234ABCD"},
+        {"set A to B to A", Seq({{103}, InA("AB\t"), {100}, InB("cd"), {101}, InA("\r\n")}), "AB\tcd\r\n"},
+        {"set C to A", {105, 12, 101, 77}, "12\r"},
+        {"FNC1 in every set", {103, 102, 33, 99, 102, 1, 100, 102, 65}, "[FNC1]A[FNC1]01[FNC1]a"},
+        {"FNC2 and FNC3 in sets A and B", Seq({{104, 97}, InB("a"), {96, 101, 97}, InA("A"), {96}}), "[FNC2]a[FNC3][FNC2]A[FNC3]"},
+        {"FNC4 in set B", Seq({{104}, InB("Caf"), {100}, InB("i")}), "Caf[FNC4]i"},
+        {"FNC4 in set A", Seq({{103, 101}, InA("A")}), "[FNC4]A"},
+        {"FNC4 ends a shift", Seq({{104, 98, 101}, InB("a")}), "[FNC4]a"},
+        {"NUL of set A writes nothing", Seq({{103}, InA("A"), {64}, InA("B")}), "AB"},
+        {"GS1-128", {105, 102, 1, 9, 50, 11, 1, 53, 0, 3, 17, 25, 12, 31, 10, 100, 44, 47, 52, 20, 18},
+         "[FNC1]01095011015300031725123110LOT42"},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.name);
+        ExpectBothWays(Framed(Code128Elements(c.values)), c.text);
+    }
+}
+
+TEST(Code128, RejectsInvalidSymbols)
+{
+    struct Case {
+        const char* name;
+        std::vector<int> values; // start and data; the check is computed
+    };
+    const Case cases[] = {
+        {"start, check and stop only", {104}},
+        {"START A inside the data", Seq({{104}, InB("A"), {103}, InB("B")})},
+        {"START B inside the data", Seq({{104}, InB("A"), {104}, InB("B")})},
+        {"START C inside the data", Seq({{103}, InA("A"), {105}, InA("B")})},
+        {"stop symbol inside the data", Seq({{104}, InB("A"), {106}, InB("B")})},
+        {"far-end stop pattern inside the data", Seq({{104}, InB("A"), {107}, InB("B")})},
+        {"far-end start pattern inside the data", Seq({{105, 12}, {110}, {34}})},
+        {"code changes only", {104, 99, 100}},
+        {"code changes only from set C", {105, 100, 101}},
+        {"a shift only", {103, 98}},
+        {"NUL only", {103, 64}},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.name);
+        ExpectBothWays(Framed(Code128Elements(c.values)), std::nullopt);
+    }
+
+    const std::vector<int> values = Seq({{104}, InB("Check")});
+    const int check = Code128Check(values);
+    ExpectBothWays(Framed(Code128ElementsWithCheck(values, check)), std::string("Check"));
+    for (int wrong : {1, 2, 51, 102}) {
+        SCOPED_TRACE(testing::Message() << "check off by " << wrong);
+        ExpectBothWays(Framed(Code128ElementsWithCheck(values, (check + wrong) % 103)), std::nullopt);
+    }
+}
+
+TEST(Code128, LineLengthLimits)
+{
+    // Too short to hold a symbol: no run is read.
+    for (int count : {0, 1, 19}) {
+        CODE128BarcodeType decoder;
+        barcode::Result result;
+        EXPECT_FALSE(decoder.Decode(barcode::RunLine{count, nullptr}, result)) << count;
+    }
+
+    // The shortest symbol, start, one value, check, stop and final bar: 25 runs.
+    LineBuilder tight;
+    tight.Symbol(Code128Elements({104, 33}), kModule);
+    ASSERT_EQ(tight.RunCount(), 25);
+    EXPECT_EQ(Decode(tight), "A");
+
+    // Without its final bar it is no symbol.
+    std::vector<int16_t> cut = tight.Widths();
+    cut.pop_back();
+    TestLine noFinalBar(cut);
+    CODE128BarcodeType decoder;
+    barcode::Result result;
+    EXPECT_FALSE(decoder.Decode(noFinalBar.Line(), result));
+
+    // Read from its far end it needs a run after the start symbol.
+    LineBuilder backwards = tight;
+    backwards.Reverse();
+    EXPECT_EQ(Decode(backwards), std::nullopt);
+    backwards.Light(10);
+    EXPECT_EQ(Decode(backwards), "A");
+}
+
+TEST(Code128, LeadingQuietZone)
+{
+    // The light run before the first symbol met and the bar before it must
+    // together exceed that symbol's width: the start symbol, or the stop
+    // symbol seen from its final bar, both eleven modules.
+    const Elements symbol = Code128Elements(Seq({{104}, InB("QZ")}));
+    struct Case {
+        double quiet;
+        bool readable;
+    };
+    const Case cases[] = {
+        {kSymbolWidth - 2 * kModule, false},
+        {kSymbolWidth - 2 * kModule + 1, true},
+    };
+    for (const Case& c : cases) {
+        for (bool mirrored : {false, true}) {
+            SCOPED_TRACE(testing::Message() << "quiet " << c.quiet << (mirrored ? " mirrored" : ""));
+            LineBuilder line;
+            line.Light(600).Dark(2 * kModule).Light(c.quiet);
+            line.Symbol(mirrored ? Mirrored(symbol) : symbol, kModule);
+            line.Light(600).Dark(2 * kModule).Light(600);
+            EXPECT_EQ(Decode(line), c.readable ? std::optional<std::string>("QZ") : std::nullopt);
+        }
+    }
+
+    // A symbol at run 2 begins the line: no test.
+    for (bool mirrored : {false, true}) {
+        LineBuilder line;
+        line.Light(10).Symbol(mirrored ? Mirrored(symbol) : symbol, kModule).Light(600);
+        EXPECT_EQ(Decode(line), "QZ") << (mirrored ? "mirrored" : "");
+    }
+}
+
+TEST(Code128, TrailingQuietZone)
+{
+    const Elements symbol = Code128Elements(Seq({{104}, InB("QZ")}));
+    struct Case {
+        const char* name;
+        bool mirrored;
+        std::vector<double> after; // runs after the symbol, light first
+        bool readable;
+    };
+    // Forwards the light run after the final bar and the bar after it must
+    // together exceed the stop symbol (eleven modules). Backwards the light
+    // run after the start symbol is skipped, and the two runs after it must
+    // exceed the start symbol.
+    const Case cases[] = {
+        {"forwards, no wider than the stop symbol", false, {kSymbolWidth - 60, 60, 600}, false},
+        {"forwards, wider", false, {kSymbolWidth - 60 + 1, 60, 600}, true},
+        {"forwards, one run after the final bar", false, {10}, true},
+        {"backwards, no wider than the start symbol", true, {600, 60, kSymbolWidth - 60}, false},
+        {"backwards, wider", true, {600, 60, kSymbolWidth - 60 + 1}, true},
+        {"backwards, narrow light run after the start symbol", true, {10, 60, 600}, true},
+        {"backwards, one run after the light run", true, {600, 60}, true},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.name);
+        LineBuilder line;
+        line.Light(600).Dark(60).Light(600);
+        line.Symbol(c.mirrored ? Mirrored(symbol) : symbol, kModule);
+        for (size_t k = 0; k < c.after.size(); ++k) {
+            if (k % 2 == 0)
+                line.Light(c.after[k]);
+            else
+                line.Dark(c.after[k]);
+        }
+        EXPECT_EQ(Decode(line), c.readable ? std::optional<std::string>("QZ") : std::nullopt);
+    }
+}
+
+TEST(Code128, ReadSymbolKnowsEveryPattern)
+{
+    for (double module : {30.0, 17.0}) {
+        for (int value = 0; value <= 110; ++value) {
+            SCOPED_TRACE(testing::Message() << "value " << value << " module " << module);
+            const Elements elements = Code128Symbol(value);
+            std::array<int16_t, 6> runs;
+            for (int k = 0; k < 6; ++k)
+                runs[k] = static_cast<int16_t>(elements[k] * module);
+            CODE128BarcodeType decoder;
+            EXPECT_EQ(decoder.ReadSymbol(runs.data()), value);
+            EXPECT_EQ(decoder.m_symbolWidth, static_cast<int>(11 * module));
+
+            // Met from the symbol's end, in a reversed read.
+            if (value <= 106) {
+                std::array<int16_t, 6> mirrored;
+                for (int k = 0; k < 6; ++k)
+                    mirrored[k] = runs[5 - k];
+                decoder.m_reversed = true;
+                EXPECT_EQ(decoder.ReadSymbol(mirrored.data()), value) << "reversed";
+            }
+        }
+    }
+}
+
+TEST(Code128, ReadSymbolProportions)
+{
+    using Runs = std::array<int16_t, 6>;
+    struct Case {
+        const char* name;
+        Runs runs;
+        int expected;
+    };
+    const Case cases[] = {
+        // 2 1 2 2 2 2 (value 0): the widest at most seven times the narrowest.
+        {"2 2 2 2 2 1, widest seven times narrowest", {70, 10, 70, 70, 70, 70}, 0},
+        {"2 2 2 2 2 1, widest more than seven times", {71, 10, 70, 70, 70, 70}, 255},
+        // 4 1 3 1 1 1 (value 77): the second widest at most five times the third.
+        {"4 3 1 1 1 1, second widest five times the third", {160, 30, 150, 30, 30, 30}, 77},
+        {"4 3 1 1 1 1, second widest more than five times", {160, 30, 151, 30, 30, 30}, 255},
+        // 3 1 1 2 2 2 (value 24) at 30 tenths, every element a little off.
+        {"3 2 2 2 1 1, elements slightly uneven", {95, 27, 33, 56, 64, 58}, 24},
+        {"no width at all", {0, 0, 0, 0, 0, 0}, 255},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.name);
+        CODE128BarcodeType decoder;
+        EXPECT_EQ(decoder.ReadSymbol(c.runs.data()), c.expected);
+    }
+}
+
+TEST(Code128, BrokenSymbols)
+{
+    const std::vector<int> values = Seq({{104}, InB("Gap-128")});
+    const Elements symbol = Code128Elements(values);
+
+    // A light gap of eight modules after the third symbol.
+    Elements gap = symbol;
+    gap[3 * 6 + 5] += 8;
+    ExpectBothWays(Framed(gap), std::nullopt);
+
+    // A bar lost inside the second symbol: the spaces around it merge.
+    Elements lost = symbol;
+    lost[6 + 1] += lost[6 + 2] + lost[6 + 3];
+    lost.erase(lost.begin() + 6 + 2, lost.begin() + 6 + 4);
+    ExpectBothWays(Framed(lost), std::nullopt);
+
+    // Cut off after the data, before the check and stop symbols.
+    const Elements cut(symbol.begin(), symbol.begin() + 6 * static_cast<long>(values.size()));
+    ExpectBothWays(Framed(cut), std::nullopt);
+}
+
+// Tokens for the text encoder: digit runs (set C), upper case and
+// punctuation, lower case, control characters and FNC1, mixed.
+std::vector<int> RandomTokens(std::mt19937& rng)
+{
+    auto pick = [&](int lo, int hi) { return std::uniform_int_distribution<int>(lo, hi)(rng); };
+    std::vector<int> tokens;
+    for (int segment = pick(1, 5); segment > 0; --segment) {
+        const int kind = pick(0, 5);
+        const int length = pick(1, 8);
+        for (int k = 0; k < (kind == 4 ? 1 : length); ++k) {
+            switch (kind) {
+            case 0: tokens.push_back(pick('0', '9')); break;
+            case 1: tokens.push_back(pick(32, 95)); break;
+            case 2: tokens.push_back(pick(96, 127)); break;
+            case 3: tokens.push_back(pick(1, 31)); break;
+            case 4: tokens.push_back(coderuns::kFnc1Token); break;
+            default: tokens.push_back(pick(1, 127)); break;
+            }
+        }
+    }
+    return tokens;
+}
+
+// Random texts encoded the way a printer would, as runs in both directions
+// with print around them. With mild width noise every symbol must be read;
+// with heavy noise some may be missed, but nothing may be read wrong, and the
+// symbol without its check and stop symbols is never read.
+TEST(Code128, SeededRoundTrip)
+{
+    const unsigned baseSeed = 128001;
+    const int symbols = 400;
+    int reads = 0;
+    int wrong = 0;
+    for (unsigned seed = baseSeed; seed < baseSeed + symbols; ++seed) {
+        SCOPED_TRACE(testing::Message() << "seed " << seed);
+        std::mt19937 rng(seed);
+        auto uniform = [&](double lo, double hi) { return std::uniform_real_distribution<double>(lo, hi)(rng); };
+        auto pick = [&](int lo, int hi) { return std::uniform_int_distribution<int>(lo, hi)(rng); };
+
+        const std::vector<int> tokens = RandomTokens(rng);
+        const std::string text = coderuns::Code128Text(tokens);
+        const std::vector<int> values = coderuns::Code128Encode(tokens);
+        const Elements whole = Code128Elements(values);
+        const Elements cut(whole.begin(), whole.begin() + 6 * static_cast<long>(values.size()));
+        const double module = uniform(15, 50);
+        const double grow = uniform(-0.1, 0.1) * module;
+        std::vector<double> mild(64);
+        std::vector<double> heavy(64);
+        for (size_t k = 0; k < mild.size(); ++k) {
+            mild[k] = uniform(0.92, 1.08);
+            heavy[k] = uniform(0.8, 1.2);
+        }
+
+        // Print on both sides; between it and each quiet zone an edge bar
+        // and a margin.
+        std::vector<double> junkBefore(2 * pick(0, 6));
+        std::vector<double> junkAfter(2 * pick(0, 6));
+        for (double& w : junkBefore)
+            w = pick(1, 4) * module;
+        for (double& w : junkAfter)
+            w = pick(1, 4) * module;
+        const double marginBefore = uniform(12, 30) * module;
+        const double edgeBefore = uniform(1, 4) * module;
+        const double quietBefore = uniform(12, 30) * module;
+        const double quietAfter = uniform(12, 30) * module;
+        const double edgeAfter = uniform(1, 4) * module;
+        const double marginAfter = uniform(12, 30) * module;
+        auto layout = [&](const Elements& symbol, const std::vector<double>& factors) {
+            LineBuilder line;
+            line.Symbol(junkBefore, 1).Light(marginBefore).Dark(edgeBefore).Light(quietBefore);
+            line.Symbol(symbol, module);
+            line.Light(quietAfter).Dark(edgeAfter).Light(marginAfter).Symbol(junkAfter, 1);
+            line.Distort(grow, factors);
+            return line;
+        };
+
+        LineBuilder line = layout(whole, mild);
+        LineBuilder noisy = layout(whole, heavy);
+        LineBuilder truncated = layout(cut, mild);
+        for (bool reversed : {false, true}) {
+            if (reversed) {
+                line.Reverse();
+                noisy.Reverse();
+                truncated.Reverse();
+            }
+            const char* direction = reversed ? " right to left" : " left to right";
+            const std::optional<std::string> value = Decode(line);
+            EXPECT_TRUE(value) << "\"" << text << "\"" << direction << " not read";
+            const std::optional<std::string> noisyValue = Decode(noisy);
+            for (const std::optional<std::string>& read : {value, noisyValue}) {
+                reads += read ? 1 : 0;
+                if (read && *read != text) {
+                    ++wrong;
+                    ADD_FAILURE() << "read \"" << *read << "\" for \"" << text << "\"" << direction;
+                }
+            }
+            const std::optional<std::string> fromCut = Decode(truncated);
+            if (fromCut) {
+                ++wrong;
+                ADD_FAILURE() << "read \"" << *fromCut << "\" without check and stop" << direction;
+            }
+        }
+    }
+    EXPECT_EQ(wrong, 0);
+    std::cout << reads << " reads of " << 4 * symbols << " lines, half of them heavily distorted\n";
+}
+
+TEST(Code128, FactoryMakesTheCodeDecoders)
+{
+    std::unique_ptr<barcode::BarcodeType> code39(barcode::CreateBarcodeType(barcode::TYPE_CODE39));
+    std::unique_ptr<barcode::BarcodeType> code128(barcode::CreateBarcodeType(barcode::TYPE_CODE128));
+    ASSERT_NE(code39, nullptr);
+    ASSERT_NE(code128, nullptr);
+    EXPECT_NE(dynamic_cast<barcode::CODE39BarcodeType*>(code39.get()), nullptr);
+    EXPECT_NE(dynamic_cast<CODE128BarcodeType*>(code128.get()), nullptr);
+    EXPECT_TRUE(code39->m_found);
+    EXPECT_TRUE(code128->m_found);
+}
+
+TEST(Code128, LaterDecoderWinsOnTheSameLine)
+{
+    const Elements code39 = coderuns::Code39Elements("CODE39");
+    const Elements code128 = Code128Elements(Seq({{104}, InB("Code128")}));
+    auto both = [&] {
+        LineBuilder line;
+        line.Light(600).Symbol(code39, kModule).Light(600).Dark(60).Light(600);
+        line.Symbol(code128, kModule).Light(600);
+        return line;
+    }();
+    LineBuilder only39;
+    only39.Light(600).Symbol(code39, kModule).Light(600);
+    LineBuilder only128;
+    only128.Light(600).Symbol(code128, kModule).Light(600);
+
+    struct Case {
+        const char* name;
+        std::vector<int> types; // creation order
+        LineBuilder line;
+        int type;
+        std::string value;
+    };
+    const Case cases[] = {
+        {"Code 128 created last", {barcode::TYPE_CODE39, barcode::TYPE_CODE128}, both, barcode::TYPE_CODE128, "Code128"},
+        {"Code 39 created last", {barcode::TYPE_CODE128, barcode::TYPE_CODE39}, both, barcode::TYPE_CODE39, "CODE39"},
+        {"only Code 39 accepts", {barcode::TYPE_CODE39, barcode::TYPE_CODE128}, only39, barcode::TYPE_CODE39, "CODE39"},
+        {"only Code 128 accepts", {barcode::TYPE_CODE128, barcode::TYPE_CODE39}, only128, barcode::TYPE_CODE128, "Code128"},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.name);
+        barcode::DecoderSet set;
+        set.SetTypes(c.types);
+        for (bool reversed : {false, true}) {
+            LineBuilder builder = c.line;
+            if (reversed)
+                builder.Reverse();
+            TestLine test(builder);
+            barcode::Result result;
+            EXPECT_TRUE(set.Decode(test.Line(), result));
+            EXPECT_EQ(result.type, c.type);
+            EXPECT_EQ(result.value, c.value);
+        }
+    }
+}
+
+} // namespace
