@@ -293,30 +293,53 @@ TEST_F(LogicLayerTest, ExitClosesTheWindow)
     EXPECT_TRUE(wxFileExists(UserFile()));
 }
 
-TEST_F(LogicLayerTest, TimerTickQueuesAFrameOnlyWhilePlaying)
-{
-    MyFrame1* frame = OpenWindow();
-    Settle();
-    int frames = 0;
-    frame->Bind(wxEventTypeTag<wxCommandEvent>(wxEVT_PROCESS_FRAME), [&frames](wxCommandEvent& event) {
+namespace {
+
+// Counts the frame steps that the logic layer's event table dispatches.
+class CountingFrame : public MyFrame1 {
+public:
+    CountingFrame() : MyFrame1(wxEmptyString, wxSize(838, 676)) {}
+    void OnProcessFrame(wxCommandEvent& event) override
+    {
         EXPECT_EQ(event.GetId(), 0);
         ++frames;
-    });
+    }
+    int frames = 0;
+};
+
+} // namespace
+
+TEST_F(LogicLayerTest, TimerTickQueuesAFrameOnlyWhilePlaying)
+{
+    CountingFrame* frame = new CountingFrame;
+    frame->Show();
+    Settle();
     const struct {
         int state;
         int framesQueued;
     } cases[] = {{STATE_PLAYING, 1}, {STATE_IDLE, 0}, {STATE_STOPPED, 0}};
     for (const auto& c : cases) {
-        frames = 0;
+        frame->frames = 0;
         frame->m_state = c.state;
         frame->m_timer->Start(60000);
         wxTimerEvent tick(*frame->m_timer);
         frame->GetEventHandler()->ProcessEvent(tick);
         EXPECT_FALSE(frame->m_timer->IsRunning()) << c.state;
-        EXPECT_EQ(frames, 0) << "queued, not sent";
+        EXPECT_EQ(frame->frames, 0) << "queued, not sent";
         Settle();
-        EXPECT_EQ(frames, c.framesQueued) << c.state;
+        EXPECT_EQ(frame->frames, c.framesQueued) << c.state;
     }
+
+    // A real tick of the running timer: one frame step, and the timer stops
+    // until the step re-arms it.
+    frame->frames = 0;
+    frame->m_state = STATE_PLAYING;
+    frame->m_timer->Start(10);
+    for (int i = 0; i < 100 && frame->frames == 0; ++i)
+        Settle(1);
+    Settle();
+    EXPECT_EQ(frame->frames, 1);
+    EXPECT_FALSE(frame->m_timer->IsRunning());
     frame->m_state = STATE_IDLE;
     CloseWindow(frame);
 }
