@@ -1,0 +1,75 @@
+#include "gtk_look.h"
+
+#include <wx/textctrl.h>
+#include <wx/toolbar.h>
+#include <wx/window.h>
+
+#ifdef __WXGTK__
+#include <gtk/gtk.h>
+
+namespace {
+
+void AddCss(GtkWidget* widget, const char* css)
+{
+    GtkCssProvider* provider = gtk_css_provider_new();
+    gtk_css_provider_load_from_data(provider, css, -1, nullptr);
+    gtk_style_context_add_provider(gtk_widget_get_style_context(widget),
+                                   GTK_STYLE_PROVIDER(provider),
+                                   GTK_STYLE_PROVIDER_PRIORITY_APPLICATION);
+    g_object_unref(provider);
+}
+
+} // namespace
+
+void MakeSeparatorsBlank(wxToolBar* toolBar, int width)
+{
+    // wxGTK wraps the GtkToolbar in an event box.
+    GtkWidget* handle = toolBar->GetHandle();
+    if (!GTK_IS_TOOLBAR(handle) && GTK_IS_BIN(handle))
+        handle = gtk_bin_get_child(GTK_BIN(handle));
+    if (!GTK_IS_TOOLBAR(handle))
+        return;
+    // Switching the drawing off (gtk_separator_tool_item_set_draw) would
+    // collapse the separator to nothing, so the line is styled away instead.
+    const wxString css = wxString::Format(
+        "separator { background: none; border-style: none; box-shadow: none;"
+        " min-width: %dpx; min-height: %dpx; margin: 0; padding: 0; }",
+        width, width);
+    GtkToolbar* bar = GTK_TOOLBAR(handle);
+    for (int i = 0; i < gtk_toolbar_get_n_items(bar); ++i) {
+        GtkToolItem* item = gtk_toolbar_get_nth_item(bar, i);
+        if (GTK_IS_SEPARATOR_TOOL_ITEM(item))
+            AddCss(GTK_WIDGET(item), css.utf8_str());
+    }
+}
+
+void AllowCompactHeight(wxTextCtrl* text)
+{
+    GtkWidget* entry = text->GetHandle();
+    if (!GTK_IS_ENTRY(entry))
+        return;
+    AddCss(entry, "entry { min-height: 0; padding-top: 0; padding-bottom: 0; }");
+}
+
+void AllowShortScrollbars(wxWindow* window)
+{
+    GtkWidget* handle = window->GetHandle();
+    if (!GTK_IS_SCROLLED_WINDOW(handle))
+        return;
+    GtkScrolledWindow* scrolled = GTK_SCROLLED_WINDOW(handle);
+    // The theme's sliders ask for 40 pixels or more; a short pane then
+    // allocates the scrollbar less than its parts need.
+    const char* css = "scrollbar slider { min-height: 8px; min-width: 8px; }";
+    if (GtkWidget* bar = gtk_scrolled_window_get_vscrollbar(scrolled))
+        AddCss(bar, css);
+    if (GtkWidget* bar = gtk_scrolled_window_get_hscrollbar(scrolled))
+        AddCss(bar, css);
+}
+
+#else
+
+void MakeSeparatorsBlank(wxToolBar*, int) {}
+void AllowCompactHeight(wxTextCtrl*) {}
+void AllowShortScrollbars(wxWindow*) {}
+
+#endif

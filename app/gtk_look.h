@@ -1,0 +1,20 @@
+// Small adjustments that give the main window on GTK the look that its
+// layout is drawn for. Each does nothing on other toolkits.
+#pragma once
+
+class wxTextCtrl;
+class wxToolBar;
+class wxWindow;
+
+// Turns every separator of a realized toolbar into blank space of the given
+// width: the layout uses runs of separators as gaps, which GTK would draw as
+// rows of lines far wider than the toolbar has room for.
+void MakeSeparatorsBlank(wxToolBar* toolBar, int width);
+
+// Lets a single-line text box keep a height below GTK's entry minimum by
+// dropping the entry's own minimum and its vertical padding.
+void AllowCompactHeight(wxTextCtrl* text);
+
+// Lets the scrollbars of a scrolled window shrink with a short pane: GTK's
+// own minimum is longer than a splitter pane may be.
+void AllowShortScrollbars(wxWindow* window);

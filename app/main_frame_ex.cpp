@@ -1,0 +1,220 @@
+#include "main_frame_ex.h"
+
+#include <climits>
+
+#include <wx/filedlg.h>
+#include <wx/grid.h>
+#include <wx/icon.h>
+#include <wx/intl.h>
+#include <wx/toolbar.h>
+
+#include "app_info.h"
+#include "icons/morvelix16.xpm"
+#include "options.h"
+
+// Static initialisation order within this file matters: the event type
+// exists before the table that names it.
+const wxString APP_NAME_W(APP_NAME);
+wxEventType wxEVT_PROCESS_FRAME = wxNewEventType();
+
+wxBEGIN_EVENT_TABLE(wxMainFrameEx, wxFrame)
+    EVT_TIMER(ID_SCAN_TIMER, wxMainFrameEx::OnTimer)
+    wx__DECLARE_EVT0(wxEVT_PROCESS_FRAME, wxCommandEventHandler(wxMainFrameEx::OnProcessFrame))
+wxEND_EVENT_TABLE()
+
+namespace {
+
+const wxString kGroup = "/Morvelix Barcode Reader/";
+
+// Settings are plain text in a file that people edit by hand: a value that
+// is not a number yields the default, one beyond int is clamped.
+int ReadInt(const wxConfigBase* config, const wxString& key, int defaultValue)
+{
+    long value = defaultValue;
+    config->Read(kGroup + key, &value, static_cast<long>(defaultValue));
+    if (value < INT_MIN)
+        return INT_MIN;
+    if (value > INT_MAX)
+        return INT_MAX;
+    return static_cast<int>(value);
+}
+
+// Stores the value in the user's file. wxFileConfig skips a write of the
+// value that a key already has, also when that value comes from the
+// machine-wide file; the key is dropped first so the user's file gets it.
+template <typename Value>
+void WriteUserValue(wxConfigBase* config, const wxString& key, const Value& value)
+{
+    config->DeleteEntry(kGroup + key, false);
+    config->Write(kGroup + key, value);
+}
+
+// The longest beep the Options dialog offers; a longer one would block the
+// window for as long (the beep is synchronous).
+constexpr int kLongestBeep = 2000; // ms
+constexpr int kDefaultBeep = 250;  // ms
+
+// The five type tools with their type bits, in the order the toolbar reads them.
+struct TypeTool {
+    int id;
+    int bit;
+};
+constexpr TypeTool kTypeTools[] = {
+    {ID_UPCA_EAN13, barcode::TYPE_EAN13},
+    {ID_EAN8, barcode::TYPE_EAN8},
+    {ID_UPCE, barcode::TYPE_UPCE},
+    {ID_CODEBAR39, barcode::TYPE_CODE39},
+    {ID_CODEBAR128, barcode::TYPE_CODE128},
+};
+constexpr int kAllTypes = barcode::TYPE_EAN8 | barcode::TYPE_EAN13 | barcode::TYPE_UPCE |
+                          barcode::TYPE_CODE39 | barcode::TYPE_CODE128;
+
+} // namespace
+
+wxMainFrameEx::wxMainFrameEx(const wxString& title, const wxSize& size)
+    : wxMainFrame(title, size, "mainframe"),
+      m_state(STATE_IDLE)
+{
+    wxIcon icon(morvelix16_xpm);
+
+    m_openDialog = new wxFileDialog(
+        this, "Select a file", wxEmptyString, wxEmptyString,
+        wxGetTranslation("All image types (*.bmp;*.gif;*.jpg;*.jpeg;*.tiff;*.tif;*.png)|"
+                         "*.bmp;*.gif;*.jpg;*.jpeg;*.tiff;*.tif;*.png|BMP (*.bmp)|*.bmp|"
+                         "JPEG (*.jpg;*.jpeg)|*.jpg;*.jpeg|PNG (*.png)|*.png|GIF (*.gif)|*.gif|"
+                         "TIFF (*.tiff;*.tif)|*.tiff;*.tif"),
+        wxFD_OPEN | wxFD_FILE_MUST_EXIST);
+    m_saveDialog = new wxFileDialog(
+        this, wxGetTranslation("Save File As"), wxEmptyString, wxEmptyString,
+        wxGetTranslation("CSV (Comma delimited) (*.csv)|*.csv|XML Data (*.xml)|*.xml|"
+                         "Barcode Values Only (*.txt)|*.txt"),
+        wxFD_SAVE | wxFD_OVERWRITE_PROMPT);
+    m_timer = new wxTimer(this, ID_SCAN_TIMER);
+    m_sendKeystrokes = true;
+    m_addToHistory = true;
+    m_clearOnPaint = true;
+
+    SetTitle(APP_NAME_W);
+    SetIcon(icon);
+
+    // wxConfig is a wxFileConfig here: the user's file takes the writes and
+    // reads fall back to the machine-wide file.
+    // A hand-edited line without a key makes the parser assert before it
+    // skips the line; the files are the user's, not the program's, so that
+    // is no programming error and shows no assert box.
+    wxAssertHandler_t assertHandler = wxSetAssertHandler(nullptr);
+    m_config = new wxConfig("Morvelix", wxEmptyString, wxEmptyString, wxEmptyString,
+                            wxCONFIG_USE_LOCAL_FILE | wxCONFIG_USE_GLOBAL_FILE);
+    wxSetAssertHandler(assertHandler);
+    SetSize(680, 690);
+
+    long types = 31;
+    long mode = 1;
+    m_config->Read(kGroup + "BarcodeTypes", &types, 31L);
+    m_config->Read(kGroup + "Mode", &mode, 1L);
+    // Bits other than the five type bits enable nothing.
+    types &= kAllTypes;
+    m_scanner.SetTypes(static_cast<int>(types));
+    m_scanner.SetMode(mode != 0);
+
+    wxString path;
+    m_config->Read(kGroup + "Path", &path, wxEmptyString);
+    ReadOptionValues();
+    m_openDialog->SetDirectory(path);
+
+    m_options = new Options(this, "Options", wxSize(400, 419));
+
+    m_grid->EnableEditing(false);
+
+    for (const TypeTool& tool : kTypeTools) {
+        if (types & tool.bit)
+            m_typeToolBar->ToggleTool(tool.id, true);
+    }
+    m_typeToolBar->ToggleTool(mode != 0 ? ID_OMNI_DIRECTIONAL : ID_BI_DIRECTIONAL, true);
+}
+
+wxMainFrameEx::~wxMainFrameEx()
+{
+    WriteUserValue(m_config, "BarcodeTypes", static_cast<long>(m_scanner.m_decoderSet.GetTypes()));
+    WriteUserValue(m_config, "Mode", m_scanner.m_directionCount > 1 ? 1L : 0L);
+    WriteUserValue(m_config, "Path", m_openDialog->GetDirectory());
+
+    m_timer->Stop();
+
+    delete m_openDialog;
+    delete m_saveDialog;
+    delete m_timer;
+    delete m_config;
+    delete m_options;
+}
+
+void wxMainFrameEx::ReadOptionValues()
+{
+    m_beep = ReadInt(m_config, "Beep", kDefaultBeep);
+    if (m_beep < 0 || m_beep > kLongestBeep)
+        m_beep = kDefaultBeep;
+    m_camera = ReadInt(m_config, "Camera", 0);
+    if (m_camera < 0)
+        m_camera = 0;
+    m_terminator = ReadInt(m_config, "Terminator", 13);
+    m_resolution = ReadInt(m_config, "Resolution", 0);
+}
+
+void wxMainFrameEx::UpdateBarcodeTypes()
+{
+    int mask = 0;
+    for (const TypeTool& tool : kTypeTools) {
+        if (m_typeToolBar->GetToolState(tool.id))
+            mask |= tool.bit;
+    }
+    m_scanner.SetTypes(mask);
+}
+
+void wxMainFrameEx::OnUpcaEan13(wxCommandEvent&)
+{
+    UpdateBarcodeTypes();
+}
+
+void wxMainFrameEx::OnEan8(wxCommandEvent&)
+{
+    UpdateBarcodeTypes();
+}
+
+void wxMainFrameEx::OnUpce(wxCommandEvent&)
+{
+    UpdateBarcodeTypes();
+}
+
+void wxMainFrameEx::OnCodebar39(wxCommandEvent&)
+{
+    UpdateBarcodeTypes();
+}
+
+void wxMainFrameEx::OnCodebar128(wxCommandEvent&)
+{
+    UpdateBarcodeTypes();
+}
+
+void wxMainFrameEx::OnOmniDirectional(wxCommandEvent&)
+{
+    m_scanner.SetMode(true);
+}
+
+void wxMainFrameEx::OnBiDirectional(wxCommandEvent&)
+{
+    m_scanner.SetMode(false);
+}
+
+void wxMainFrameEx::OnExit(wxCommandEvent&)
+{
+    Close(false);
+}
+
+void wxMainFrameEx::OnTimer(wxTimerEvent&)
+{
+    // Started as a repeating timer but stopped at every tick: the frame step
+    // re-arms it, so at most one frame event is in flight.
+    m_timer->Stop();
+    if (m_state == STATE_PLAYING)
+        QueueEvent(new wxCommandEvent(wxEVT_PROCESS_FRAME, 0));
+}
