@@ -7,7 +7,8 @@ PACKAGES="
   build-essential cmake pkg-config
   libgtest-dev libgmock-dev googletest libbenchmark-dev
   clang libclang-rt-14-dev
-  libwxgtk3.2-dev
+  libwxgtk3.2-dev libgtk-3-dev
+  libstb-dev libtiff-dev
   libv4l-dev
   libx11-dev libxtst-dev
   libasound2-dev
