@@ -317,6 +317,39 @@ TEST(Code128, ReadSymbolProportions)
     }
 }
 
+// Ink spread and soft edges make every bar wider and the space next to it
+// narrower by as much. Elements that fit no template then still read by the
+// sums of neighbouring elements, which the spread leaves alone.
+TEST(Code128, SpreadBarsReadEdgeToEdge)
+{
+    using Runs = std::array<int16_t, 6>;
+    struct Case {
+        const char* name;
+        Runs runs;
+        bool reversed;
+        int expected;
+    };
+    const Case cases[] = {
+        // 2 3 1 1 3 1 (value 50) at 2.15 pixels per module, as a camera-sized
+        // print came out of the filter: the narrow bar 0.4 modules too wide.
+        {"value 50 with its narrow bar spread", {50, 60, 30, 13, 67, 20}, false, 50},
+        {"the same met from its far end", {20, 67, 13, 30, 60, 50}, true, 50},
+        // Sums that two symbols could share are no symbol.
+        {"sums that fit no symbol", {10, 10, 10, 10, 10, 60}, false, 255},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.name);
+        CODE128BarcodeType decoder;
+        decoder.m_reversed = c.reversed;
+        EXPECT_EQ(decoder.ReadSymbol(c.runs.data()), c.expected);
+    }
+
+    const std::vector<int> values = Seq({{104}, InB("Spread-128")});
+    LineBuilder line = Framed(Code128Elements(values), 21.5);
+    line.Distort(8.5, {1.0});
+    ExpectBothWays(line, std::string("Spread-128"));
+}
+
 TEST(Code128, BrokenSymbols)
 {
     const std::vector<int> values = Seq({{104}, InB("Gap-128")});

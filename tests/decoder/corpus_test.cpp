@@ -26,9 +26,8 @@ bool DecoderExists(int type)
     return decoder != nullptr;
 }
 
-// The symbologies of the EAN/UPC family whose decoders are built, by
-// manifest name.
-std::set<std::string> FamilyUnderTest()
+// The symbologies whose decoders are built, by manifest name.
+std::set<std::string> SymbologiesUnderTest()
 {
     std::set<std::string> names;
     if (DecoderExists(barcode::TYPE_EAN13)) {
@@ -39,6 +38,10 @@ std::set<std::string> FamilyUnderTest()
         names.insert("EAN8");
     if (DecoderExists(barcode::TYPE_UPCE))
         names.insert("UPCE");
+    if (DecoderExists(barcode::TYPE_CODE39))
+        names.insert("CODE39");
+    if (DecoderExists(barcode::TYPE_CODE128))
+        names.insert("CODE128");
     return names;
 }
 
@@ -102,7 +105,7 @@ protected:
         scanner.SetTypes(barcode::TYPE_EAN8 | barcode::TYPE_EAN13 | barcode::TYPE_UPCE | barcode::TYPE_CODE39 |
                          barcode::TYPE_CODE128);
         scanner.SetMode(true);
-        family = FamilyUnderTest();
+        family = SymbologiesUnderTest();
     }
 
     std::vector<corpus::Row> rows;
@@ -160,7 +163,7 @@ TEST_F(CorpusTest, OtherRowsNeverReadWrongAndReportShare)
         else
             std::cout << "  not read: " << row.file << " (" << row.condition << ")\n";
     }
-    std::cout << "EAN/UPC rows that may be missed, read per condition:\n";
+    std::cout << "Rows that may be missed, read per condition:\n";
     for (const auto& entry : share)
         std::cout << "  " << entry.first << ": " << entry.second.first << " of " << entry.second.second << "\n";
 }
