@@ -5,11 +5,15 @@
 // scan).
 #include <benchmark/benchmark.h>
 
+#include <stb_image.h>
+
 #include <cmath>
 #include <cstdint>
 #include <cstdlib>
+#include <fstream>
 #include <new>
 #include <random>
+#include <sstream>
 #include <string>
 #include <vector>
 
@@ -103,6 +107,9 @@ std::vector<int> Ean13Runs(const std::string& digits)
     return runs;
 }
 
+constexpr int AllTypes =
+    barcode::TYPE_EAN8 | barcode::TYPE_EAN13 | barcode::TYPE_UPCE | barcode::TYPE_CODE39 | barcode::TYPE_CODE128;
+
 // A frame with some texture: soft shading, sensor noise of a few grey
 // levels and a scatter of dark and light patches, optionally with an EAN-13
 // in the middle.
@@ -165,8 +172,7 @@ void ScanFrame(benchmark::State& state, int width, int height, bool omni, bool w
     const barcode::Image image = {pixels.data(), static_cast<uint32_t>(width), static_cast<uint32_t>(height), width,
                                   barcode::PIXEL_RGB24};
     barcode::Scanner scanner;
-    scanner.SetTypes(barcode::TYPE_EAN8 | barcode::TYPE_EAN13 | barcode::TYPE_UPCE | barcode::TYPE_CODE39 |
-                     barcode::TYPE_CODE128);
+    scanner.SetTypes(AllTypes);
     scanner.SetMode(omni);
 
     // The first scan of a size builds the lines and grows the buffers.
@@ -186,8 +192,72 @@ void ScanFrame(benchmark::State& state, int width, int height, bool omni, bool w
     state.counters["frames/s"] = benchmark::Counter(static_cast<double>(state.iterations()), benchmark::Counter::kIsRate);
 }
 
+// The first "clean" image of each symbology in the corpus: a camera-sized
+// frame holding one upright symbol.
+struct CorpusFrame {
+    std::string symbology;
+    std::string file;
+    int type;
+};
+
+std::vector<CorpusFrame> CleanCorpusFrames()
+{
+    std::vector<CorpusFrame> frames;
+    std::ifstream manifest(std::string(MORVELIX_CORPUS_DIR) + "/manifest.tsv");
+    std::string line;
+    std::getline(manifest, line); // header
+    while (std::getline(manifest, line)) {
+        std::vector<std::string> cells;
+        std::istringstream row(line);
+        for (std::string cell; std::getline(row, cell, '\t');)
+            cells.push_back(cell);
+        if (cells.size() < 5 || cells[4] != "clean")
+            continue;
+        bool seen = false;
+        for (const CorpusFrame& frame : frames)
+            seen = seen || frame.symbology == cells[1];
+        if (!seen)
+            frames.push_back({cells[1], cells[0], std::stoi(cells[3])});
+    }
+    return frames;
+}
+
+void ScanCorpusFrame(benchmark::State& state, const CorpusFrame& frame)
+{
+    int width = 0;
+    int height = 0;
+    int channels = 0;
+    const std::string path = std::string(MORVELIX_CORPUS_DIR) + "/" + frame.file;
+    uint8_t* pixels = stbi_load(path.c_str(), &width, &height, &channels, 3);
+    if (pixels == nullptr) {
+        state.SkipWithError(("cannot load " + path).c_str());
+        return;
+    }
+    const barcode::Image image = {pixels, static_cast<uint32_t>(width), static_cast<uint32_t>(height), width,
+                                  barcode::PIXEL_RGB24};
+    barcode::Scanner scanner;
+    scanner.SetTypes(AllTypes);
+    if (scanner.Scan(&image).type != frame.type) {
+        stbi_image_free(pixels);
+        state.SkipWithError(("not read: " + frame.file).c_str());
+        return;
+    }
+    for (auto _ : state) {
+        barcode::Result result = scanner.Scan(&image);
+        benchmark::DoNotOptimize(result);
+    }
+    state.SetLabel(frame.file + " " + std::to_string(width) + "x" + std::to_string(height));
+    stbi_image_free(pixels);
+}
+
 void Register()
 {
+    for (const CorpusFrame& frame : CleanCorpusFrames()) {
+        benchmark::RegisterBenchmark(("Scan/corpus/" + frame.symbology).c_str(), [frame](benchmark::State& state) {
+            ScanCorpusFrame(state, frame);
+        })->Unit(benchmark::kMillisecond);
+    }
+
     const struct {
         int width;
         int height;
