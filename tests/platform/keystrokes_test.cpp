@@ -249,6 +249,25 @@ TEST(Keystrokes, SpareKeycodeIsGivenBackAfterItSettled) {
   EXPECT_EQ(display.EmptyKeycodes(), emptyBefore);
 }
 
+TEST(Keystrokes, MoreMissingCharactersThanSpareKeycodes) {
+  XReceiver receiver;
+  TestDisplay display;
+  ASSERT_NE(receiver.target, None);
+  // The Cyrillic capitals A to YU: more than the layout has empty keycodes,
+  // so spare keycodes are taken again within the value.
+  std::u16string value;
+  std::string expected;
+  for (char16_t c = 0x0410; c <= 0x042E; ++c) {
+    value += c;
+    expected += static_cast<char>(0xC0 | (c >> 6));
+    expected += static_cast<char>(0x80 | (c & 0x3F));
+  }
+  ASSERT_GT(value.size(), static_cast<size_t>(display.EmptyKeycodes()));
+  PostValue(FocusHandle(), value, VK_RETURN);
+  ASSERT_TRUE(WaitUntilTyped());
+  ExpectText([&] { return receiver.TargetText(); }, expected + "\r");
+}
+
 // A window of this process: the program's own query answers for it.
 HWND g_ownFocus = nullptr;
 int g_ownFocusCalls = 0;
