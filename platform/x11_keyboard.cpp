@@ -128,14 +128,31 @@ void X11Keyboard::EndRun() {
   }
 }
 
+void X11Keyboard::Prepare(const std::vector<KeySym>& symbols) {
+  if (!m_inRun) return;
+  bool waited = false;
+  for (KeySym symbol : symbols) {
+    KeyChoice choice;
+    if (symbol == NoSymbol || SpareWith(symbol) || FindInLayout(symbol, &choice)) continue;
+    const auto spare = std::find_if(m_spares.begin(), m_spares.end(),
+                                    [](const Spare& s) { return s.symbol == NoSymbol; });
+    if (spare == m_spares.end()) return;  // the rest waits for spares to settle
+    if (!waited) {
+      std::this_thread::sleep_until(m_lastPress + kKeymapQuiet);
+      waited = true;
+    }
+    if (!MapKeycode(spare->keycode, symbol)) return;
+    spare->symbol = symbol;
+    spare->used = Clock::now();
+  }
+}
+
 bool X11Keyboard::Type(KeySym symbol) {
   if (!m_inRun || symbol == NoSymbol) return false;
-  for (Spare& spare : m_spares) {
-    if (spare.symbol == symbol) {
-      PressAndRelease(spare.keycode, false);
-      spare.used = Clock::now();
-      return true;
-    }
+  if (Spare* spare = SpareWith(symbol)) {
+    PressAndRelease(spare->keycode, false);
+    spare->used = m_lastPress;
+    return true;
   }
   KeyChoice choice;
   if (FindInLayout(symbol, &choice)) {
@@ -145,7 +162,15 @@ bool X11Keyboard::Type(KeySym symbol) {
   KeyCode keycode;
   if (!SpareFor(symbol, &keycode)) return false;
   PressAndRelease(keycode, false);
+  SpareWith(symbol)->used = m_lastPress;
   return true;
+}
+
+X11Keyboard::Spare* X11Keyboard::SpareWith(KeySym symbol) {
+  for (Spare& spare : m_spares) {
+    if (spare.symbol == symbol) return &spare;
+  }
+  return nullptr;
 }
 
 bool X11Keyboard::FindInLayout(KeySym symbol, KeyChoice* choice) const {
@@ -200,6 +225,7 @@ bool X11Keyboard::SpareFor(KeySym symbol, KeyCode* keycode) {
                              [](const Spare& a, const Spare& b) { return a.used < b.used; });
     std::this_thread::sleep_until(spare->used + kKeymapSettle);
   }
+  std::this_thread::sleep_until(m_lastPress + kKeymapQuiet);
   if (!MapKeycode(spare->keycode, symbol)) return false;
   spare->symbol = symbol;
   spare->used = Clock::now();
@@ -221,6 +247,7 @@ void X11Keyboard::PressAndRelease(KeyCode keycode, bool shift) {
   XTestFakeKeyEvent(m_display, keycode, False, CurrentTime);
   if (shift) XTestFakeKeyEvent(m_display, m_shiftKey, False, CurrentTime);
   XFlush(m_display);
+  m_lastPress = Clock::now();
 }
 
 X11Keyboard::Clock::time_point X11Keyboard::ReleaseSettledSpares() {

@@ -3,11 +3,18 @@
 //
 // A symbol found in the current layout group at the first level, or at the
 // second level through Shift, is typed on its own key. Any other symbol is
-// put on a spare keycode, one that the layout leaves empty. A client
-// translates a keycode with its own copy of the keymap, which it may fetch
-// only when it gets round to the key event, so a spare keycode keeps its
-// symbol until that client has surely done so: it is emptied again, or given
-// another symbol, only a settling time after its last press.
+// put on a spare keycode, one that the layout leaves empty. Clients
+// translate keycodes with their own copy of the keymap, and that makes
+// changing it delicate:
+// - A client may fetch its copy only when it gets round to the key event,
+//   so a spare keycode keeps its symbol until the client has surely done
+//   so: it is emptied again, or given another symbol, only a settling time
+//   after its last press.
+// - A client that loads its copy while the keymap changes (Xlib does so on
+//   the first key it translates) can miss the change. So the symbols of a
+//   value are put on spare keycodes together before its first key is
+//   pressed, and never sooner after our last key press than a client needs
+//   to translate it.
 //
 // Locked and latched modifiers (Caps Lock, Num Lock, sticky keys) are taken
 // off for a run of typing and put back afterwards: a key event carries the
@@ -31,6 +38,8 @@ class X11Keyboard {
 
   // How long a client may take to translate a key after it was pressed.
   static constexpr std::chrono::milliseconds kKeymapSettle{1000};
+  // How long after our last key press the keymap is left alone.
+  static constexpr std::chrono::milliseconds kKeymapQuiet{100};
 
   explicit X11Keyboard(Display* display);
   ~X11Keyboard();  // empties the spare keycodes, after their settling time
@@ -47,9 +56,13 @@ class X11Keyboard {
   // Puts the lock and latch modifiers back as BeginRun found them.
   void EndRun();
 
+  // Puts the symbols that the layout lacks on spare keycodes, as many as
+  // there are spare keycodes free. Needs a run.
+  void Prepare(const std::vector<KeySym>& symbols);
+
   // Presses and releases the key for a symbol, with Shift when its level
   // needs it. Needs a run. False when the symbol cannot be typed (no spare
-  // keycode left in the layout).
+  // keycode in the layout).
   bool Type(KeySym symbol);
 
   // Empties the spare keycodes whose settling time has passed. Returns when
@@ -68,8 +81,9 @@ class X11Keyboard {
   };
 
   bool FindInLayout(KeySym symbol, KeyChoice* choice) const;
+  Spare* SpareWith(KeySym symbol);
   bool SpareFor(KeySym symbol, KeyCode* keycode);
-  bool MapKeycode(KeyCode keycode, KeySym symbol);
+  bool MapKeycode(KeyCode keycode, KeySym symbol);  // without the wait for quiet
   void FindSpares();
   void PressAndRelease(KeyCode keycode, bool shift);
 
@@ -83,6 +97,7 @@ class X11Keyboard {
   unsigned char m_savedLatches = 0;
   bool m_inRun = false;
   std::vector<Spare> m_spares;
+  Clock::time_point m_lastPress;
 };
 
 }  // namespace platform

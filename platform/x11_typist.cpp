@@ -4,6 +4,7 @@
 #include <X11/keysym.h>
 
 #include <memory>
+#include <vector>
 
 #include "x11_display.h"
 #include "x11_keyboard.h"
@@ -13,10 +14,8 @@ namespace {
 
 using Clock = X11Keyboard::Clock;
 
-// A run of typing (locks off) stays open this long for more characters, so
-// that a value posted unit by unit does not switch Caps Lock off and on
-// between its characters.
-constexpr std::chrono::milliseconds kRunLinger{50};
+// The longest pause between two messages of one value while it is posted.
+constexpr std::chrono::milliseconds kValueGap{50};
 
 // C0 controls, DEL and C1 controls. Typed, they would be editing keys or
 // shortcuts (Backspace, Tab, Return, Ctrl+letter) or, in a terminal,
@@ -39,14 +38,65 @@ class Typing {
   explicit Typing(Display* display) : m_display(display), m_keyboard(display) {}
 
   bool Usable() const { return m_keyboard.Usable(); }
-  bool InRun() const { return m_inRun; }
 
-  void Handle(const XTypist::Message& message) {
-    if (message.window != m_window) {
-      m_window = message.window;
-      m_dropping = false;
-      m_highSurrogate = 0;
+  // Types a batch of messages in one run of the keyboard.
+  void Handle(const std::vector<XTypist::Message>& batch) {
+    if (!m_keyboard.BeginRun()) {
+      // Nothing of it can be typed now (a modifier key is held).
+      for (const XTypist::Message& message : batch) Drop(message);
+      return;
     }
+    std::vector<KeySym> symbols;
+    uint32_t high = m_highSurrogate;
+    for (const XTypist::Message& message : batch) {
+      char32_t c;
+      if (message.kind == XTypist::Kind::kCharacter && Character(message.code, &high, &c)) {
+        symbols.push_back(SymbolFor(c));
+      }
+    }
+    m_keyboard.Prepare(symbols);
+    for (const XTypist::Message& message : batch) Type(message);
+    m_keyboard.EndRun();
+  }
+
+  Clock::time_point ReleaseSettledSpares() { return m_keyboard.ReleaseSettledSpares(); }
+
+ private:
+  // Takes a UTF-16 unit; true with a character to type. A high surrogate is
+  // kept in `high` for the low one that follows it.
+  static bool Character(uint32_t unit, uint32_t* high, char32_t* c) {
+    const uint32_t pending = *high;
+    *high = 0;
+    if (unit > 0xFFFF) return false;  // not a UTF-16 unit
+    if (IsHighSurrogate(unit)) {
+      *high = unit;
+      return false;
+    }
+    if (IsLowSurrogate(unit)) {
+      if (!pending) return false;  // half a character: nothing to type
+      *c = 0x10000 + ((pending - 0xD800) << 10) + (unit - 0xDC00);
+    } else {
+      *c = unit;
+    }
+    return !IsControl(*c);
+  }
+
+  // A new window starts a new value.
+  void Follow(const XTypist::Message& message) {
+    if (message.window == m_window) return;
+    m_window = message.window;
+    m_dropping = false;
+    m_highSurrogate = 0;
+  }
+
+  void Drop(const XTypist::Message& message) {
+    Follow(message);
+    m_dropping = message.kind == XTypist::Kind::kCharacter;
+    m_highSurrogate = 0;
+  }
+
+  void Type(const XTypist::Message& message) {
+    Follow(message);
     if (message.kind == XTypist::Kind::kKey) {
       const bool dropping = m_dropping;
       m_dropping = false;
@@ -58,35 +108,12 @@ class Typing {
       return;
     }
     if (m_dropping) return;
-    const uint32_t unit = message.code;
-    char32_t c = unit;
-    if (unit > 0xFFFF) return;  // not a UTF-16 unit
-    if (IsHighSurrogate(unit)) {
-      m_highSurrogate = unit;
-      return;
-    }
-    if (IsLowSurrogate(unit)) {
-      if (!m_highSurrogate) return;  // half a character: nothing to type
-      c = 0x10000 + ((m_highSurrogate - 0xD800) << 10) + (unit - 0xDC00);
-    }
-    m_highSurrogate = 0;
-    if (IsControl(c)) return;
+    char32_t c;
+    if (!Character(message.code, &m_highSurrogate, &c)) return;
     if (!TypeIntoWindow(SymbolFor(c))) m_dropping = true;
   }
 
-  void EndRun() {
-    m_keyboard.EndRun();
-    m_inRun = false;
-  }
-
-  Clock::time_point ReleaseSettledSpares() { return m_keyboard.ReleaseSettledSpares(); }
-
- private:
   bool TypeIntoWindow(KeySym key) {
-    if (!m_inRun) {
-      if (!m_keyboard.BeginRun()) return false;
-      m_inRun = true;
-    }
     Window focus;
     int revertTo;
     XGetInputFocus(m_display, &focus, &revertTo);
@@ -96,7 +123,6 @@ class Typing {
 
   Display* m_display;
   X11Keyboard m_keyboard;
-  bool m_inRun = false;
   unsigned long m_window = 0;  // the window of the value being typed
   bool m_dropping = false;     // the rest of the value is dropped
   uint32_t m_highSurrogate = 0;
@@ -145,44 +171,48 @@ void XTypist::Run() {
   }
   const auto ready = [this] { return m_stop || !m_queue.empty(); };
   Clock::time_point sparesDue = Clock::time_point::max();
+  std::vector<Message> batch;
 
   std::unique_lock<std::mutex> lock(m_mutex);
   for (;;) {
     if (!ready()) {
-      if (typing && typing->InRun()) {
-        if (!m_wake.wait_for(lock, kRunLinger, ready)) {
-          lock.unlock();
-          typing->EndRun();
-          sparesDue = typing->ReleaseSettledSpares();
-          lock.lock();
-          continue;
-        }
-      } else {
-        m_working = false;
-        m_settled.notify_all();
-        if (sparesDue == Clock::time_point::max()) {
-          m_wake.wait(lock, ready);
-        } else if (!m_wake.wait_until(lock, sparesDue, ready)) {
-          lock.unlock();
-          sparesDue = typing->ReleaseSettledSpares();
-          lock.lock();
-          continue;
-        }
+      m_working = false;
+      m_settled.notify_all();
+      if (sparesDue == Clock::time_point::max()) {
+        m_wake.wait(lock, ready);
+      } else if (!m_wake.wait_until(lock, sparesDue, ready)) {
+        lock.unlock();
+        sparesDue = typing->ReleaseSettledSpares();
+        lock.lock();
+        continue;
       }
     }
     if (m_stop) break;
-    const Message message = m_queue.front();
-    m_queue.pop_front();
     m_working = true;
+    // A value is posted unit by unit: let it come in whole, up to its
+    // terminating key, so that its characters are looked at together.
+    for (;;) {
+      if (m_stop || m_queue.back().kind == Kind::kKey) break;
+      const size_t queued = m_queue.size();
+      if (!m_wake.wait_for(lock, kValueGap, [&] { return m_stop || m_queue.size() != queued; })) {
+        break;
+      }
+    }
+    if (m_stop) break;
+    batch.assign(m_queue.begin(), m_queue.end());
+    m_queue.clear();
     lock.unlock();
-    if (typing) typing->Handle(message);
+    if (typing) {
+      typing->Handle(batch);
+      sparesDue = typing->ReleaseSettledSpares();
+    }
     lock.lock();
   }
   m_working = false;
   m_settled.notify_all();
   lock.unlock();
 
-  typing.reset();  // puts the locks back and empties the spare keycodes
+  typing.reset();  // empties the spare keycodes
   CloseXDisplay(display);
 }
 
