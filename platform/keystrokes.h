@@ -55,7 +55,9 @@ BOOL GetGUIThreadInfo(DWORD idThread, GUITHREADINFO* gui);
 // focus, as a handle the program can compare with its own windows' handles
 // (the toolkit's focus window, say); null clears it. It is called on the
 // thread that calls GetGUIThreadInfo. Without one, a window of this process
-// is reported by its X window like any other.
+// is reported by its X window like any other. Note for wxGTK: while the
+// user works in a wxGrid's cells, wxWindow::FindFocus() gives the grid
+// itself, not its cell window (GetGridWindow).
 using OwnFocusQuery = HWND (*)();
 void SetOwnFocusQuery(OwnFocusQuery query);
 
