@@ -18,6 +18,7 @@ constexpr INT SE_ERR_NOASSOC = 31;  // no viewer, or a verb other than "open"
 // the toolkit's process launcher without a shell, and the call returns
 // without waiting for the viewer. A missing file or a missing xdg-open
 // fails quietly, with the code as the result. `owner`, `parameters` and
-// `showCommand` have no use here.
+// `showCommand` have no use here. Call it on the GUI thread: the toolkit
+// watches the viewer's process from there.
 HINSTANCE ShellExecuteW(HWND owner, LPCWSTR verb, LPCWSTR file, LPCWSTR parameters,
                         LPCWSTR directory, INT showCommand);

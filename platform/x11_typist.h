@@ -3,10 +3,13 @@
 // Posting only queues: a thread of its own, with its own connection to the
 // X server, takes the queue in order and presses the keys through XTEST
 // (see x11_keyboard.h). A value is the run of characters up to its
-// terminating key. Before each character and before the terminating key the
-// worker makes sure that the window still has the input focus; when the
-// focus has moved, the rest of that value and its terminating key are
-// dropped, so that nothing lands in a window it was not meant for.
+// terminating key; the worker waits for it to be posted whole (or for a
+// pause in the posting) so that the characters the layout lacks can be put
+// on spare keycodes before its first key. Before each character and before
+// the terminating key the worker makes sure that the window still has the
+// input focus; when the focus has moved, the rest of that value and its
+// terminating key are dropped, so that nothing lands in a window it was not
+// meant for.
 #pragma once
 
 #include <chrono>
