@@ -17,7 +17,7 @@
 #include <sstream>
 #include <thread>
 
-#include "x11_test_support.h"
+#include "io_test_support.h"
 #include "x11_typist.h"
 
 namespace {

@@ -14,7 +14,7 @@
 #include <thread>
 #include <vector>
 
-#include "x11_test_support.h"
+#include "io_test_support.h"
 
 namespace {
 

@@ -12,7 +12,7 @@
 #include <string>
 #include <vector>
 
-#include "x11_test_support.h"
+#include "io_test_support.h"
 
 namespace {
 

@@ -1,6 +1,6 @@
-// Helpers for the keystroke tests: scratch folders, files written by other
-// processes, helper programs started and stopped, and a connection of the
-// test's own to the X server for setting the scene (focus, locks).
+// Helpers for the keystroke, sound and shell tests: scratch folders, files
+// written by other processes, helper programs started and stopped, and a
+// connection of the test's own to the X server for setting the scene.
 #pragma once
 
 #include <X11/Xlib.h>

@@ -1,6 +1,6 @@
 #include <gtest/gtest.h>
 
-#include "x11_test_support.h"
+#include "io_test_support.h"
 
 #include <X11/XKBlib.h>
 #include <X11/keysym.h>
