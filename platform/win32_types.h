@@ -18,6 +18,14 @@ typedef char16_t WCHAR;  // a UTF-16 unit
 typedef uintptr_t WPARAM;
 typedef intptr_t LPARAM;
 typedef void* HANDLE;
+typedef int INT;
+typedef const WCHAR* LPCWSTR;  // a NUL-terminated UTF-16 string
+
+// Window and module handles are opaque: only this layer knows what they stand for.
+struct HWND__;
+typedef HWND__* HWND;
+struct HINSTANCE__;
+typedef HINSTANCE__* HINSTANCE;
 
 #ifndef TRUE
 #define TRUE 1

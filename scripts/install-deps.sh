@@ -12,6 +12,7 @@ PACKAGES="
   libv4l-dev
   libx11-dev libxtst-dev
   libasound2-dev
+  xdg-utils
   xvfb xauth fonts-dejavu-core adwaita-icon-theme librsvg2-common
   libxml2-utils
 "
