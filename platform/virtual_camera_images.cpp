@@ -75,7 +75,11 @@ bool RenderImage(const std::string& file, uint32_t width, uint32_t height, std::
     uint32_t fitWidth = std::max<uint32_t>(1, std::min<uint32_t>(width, static_cast<uint32_t>(std::lround(imageWidth * scale))));
     uint32_t fitHeight = std::max<uint32_t>(1, std::min<uint32_t>(height, static_cast<uint32_t>(std::lround(imageHeight * scale))));
     std::vector<uint8_t> fitted(static_cast<size_t>(fitWidth) * fitHeight * 3);
-    int resized = stbir_resize_uint8(pixels, imageWidth, imageHeight, 0, fitted.data(), static_cast<int>(fitWidth),
+    int resized = 1;
+    if (fitWidth == static_cast<uint32_t>(imageWidth) && fitHeight == static_cast<uint32_t>(imageHeight))
+        std::copy_n(pixels, fitted.size(), fitted.data());  // the resampler would soften a picture it need not touch
+    else
+        resized = stbir_resize_uint8(pixels, imageWidth, imageHeight, 0, fitted.data(), static_cast<int>(fitWidth),
                                      static_cast<int>(fitHeight), 0, 3);
     stbi_image_free(pixels);
     if (resized == 0) return false;
