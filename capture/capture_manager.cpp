@@ -174,7 +174,7 @@ HRESULT CaptureManager::BindDeviceFilter(IBaseFilter** out, int index, WCHAR* na
     ICreateDevEnum* systemDevices = nullptr;
     IEnumMoniker* monikers = nullptr;
     HRESULT result = VideoInputMonikers(&systemDevices, &monikers);
-    if (FAILED(result)) return result;
+    if (systemDevices == nullptr) return result;
     if (result != S_OK) {
         systemDevices->Release();
         return VFW_E_NOT_FOUND;

@@ -353,7 +353,8 @@ int VirtualCamera::Poll(pollfd* fds, nfds_t count, int timeoutMs) {
             due = DueTime(handle);
         }
     }
-    auto limit = std::chrono::steady_clock::now() + std::chrono::milliseconds(timeoutMs < 0 ? 0 : timeoutMs);
+    // No caller of ours waits without a limit; a negative one is taken as a second.
+    auto limit = std::chrono::steady_clock::now() + std::chrono::milliseconds(timeoutMs < 0 ? 1000 : timeoutMs);
     if (due > limit) {
         std::this_thread::sleep_until(limit);
         return 0;

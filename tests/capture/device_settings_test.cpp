@@ -30,8 +30,8 @@ public:
     }
     ~PanelFolder() {
         Close();
-        setenv("PATH", m_previous.c_str(), 1);
         WaitUntil([] { return !CaptureManager::settingsWindowOpen; });
+        setenv("PATH", m_previous.c_str(), 1);
         std::system(("rm -rf " + m_path).c_str());
     }
     void Close() { std::ofstream(m_path + "/close") << "\n"; }

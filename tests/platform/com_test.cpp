@@ -49,6 +49,7 @@ HRESULT CountingFactory(REFIID, void** object) {
 }  // namespace
 
 TEST(Com, RegisteredFactoryReplacesABuiltInClassUntilRemoved) {
+    overrideCalls = 0;
     CoInitialize(nullptr);
     EXPECT_EQ(CoRegisterClassFactory(CLSID_NullRenderer, CountingFactory), nullptr);
     IUnknown* object = nullptr;
