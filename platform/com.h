@@ -73,8 +73,6 @@ void CoTaskMemFree(void* memory);
 typedef WCHAR OLECHAR;
 typedef OLECHAR* BSTR;
 typedef const OLECHAR* LPCOLESTR;
-typedef const WCHAR* LPCWSTR;
-typedef WCHAR* LPWSTR;
 
 BSTR SysAllocString(const OLECHAR* text);
 void SysFreeString(BSTR text);

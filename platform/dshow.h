@@ -6,20 +6,6 @@
 #include "com.h"
 
 typedef LONGLONG REFERENCE_TIME;  // 100 ns units
-typedef void* HWND;
-typedef DWORD LCID;
-
-struct RECT {
-    LONG left;
-    LONG top;
-    LONG right;
-    LONG bottom;
-};
-
-struct SIZE {
-    LONG cx;
-    LONG cy;
-};
 
 struct BITMAPINFOHEADER {
     DWORD biSize;

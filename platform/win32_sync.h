@@ -7,7 +7,6 @@
 
 #include "win32_types.h"
 
-typedef const WCHAR* LPCWSTR;
 struct SECURITY_ATTRIBUTES;
 typedef SECURITY_ATTRIBUTES* LPSECURITY_ATTRIBUTES;
 

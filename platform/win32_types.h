@@ -18,6 +18,22 @@ typedef char16_t WCHAR;  // a UTF-16 unit
 typedef uintptr_t WPARAM;
 typedef intptr_t LPARAM;
 typedef void* HANDLE;
+typedef void* HWND;  // a window handle, pointer-sized
+typedef DWORD LCID;
+typedef const WCHAR* LPCWSTR;
+typedef WCHAR* LPWSTR;
+
+struct RECT {
+    LONG left;
+    LONG top;
+    LONG right;
+    LONG bottom;
+};
+
+struct SIZE {
+    LONG cx;
+    LONG cy;
+};
 
 #ifndef TRUE
 #define TRUE 1
