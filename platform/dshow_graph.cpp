@@ -416,7 +416,8 @@ private:
     IGraphBuilder* m_graph = nullptr;
 };
 
-template <class Object, class Interface>
+// Hands out a new object's interface; the object goes when nobody took it.
+template <class Object>
 HRESULT HandOutNew(Object* created, REFIID riid, void** object) {
     if (object == nullptr) {
         created->Release();
@@ -430,17 +431,17 @@ HRESULT HandOutNew(Object* created, REFIID riid, void** object) {
 }  // namespace
 
 HRESULT CreateFilterGraph(REFIID riid, void** object) {
-    return HandOutNew<FilterGraph, IGraphBuilder>(new FilterGraph, riid, object);
+    return HandOutNew(new FilterGraph, riid, object);
 }
 
 HRESULT CreateCaptureGraphBuilder(REFIID riid, void** object) {
-    return HandOutNew<CaptureGraphBuilder, ICaptureGraphBuilder2>(new CaptureGraphBuilder, riid, object);
+    return HandOutNew(new CaptureGraphBuilder, riid, object);
 }
 
 HRESULT CreateNullRenderer(REFIID riid, void** object) {
-    return HandOutNew<NullRenderer, IBaseFilter>(new NullRenderer, riid, object);
+    return HandOutNew(new NullRenderer, riid, object);
 }
 
 HRESULT CreateSmartTee(REFIID riid, void** object) {
-    return HandOutNew<SmartTee, IBaseFilter>(new SmartTee, riid, object);
+    return HandOutNew(new SmartTee, riid, object);
 }

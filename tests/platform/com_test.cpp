@@ -65,18 +65,6 @@ TEST(Com, RegisteredFactoryReplacesABuiltInClassUntilRemoved) {
     CoUninitialize();
 }
 
-TEST(Com, VariantClearFreesItsString) {
-    VARIANT value;
-    VariantInit(&value);
-    value.vt = VT_BSTR;
-    value.bstrVal = SysAllocString(u"FriendlyName");
-    ASSERT_NE(value.bstrVal, nullptr);
-    EXPECT_EQ(std::u16string(value.bstrVal), u"FriendlyName");
-    VariantClear(&value);
-    EXPECT_EQ(value.vt, VT_EMPTY);
-    EXPECT_EQ(value.bstrVal, nullptr);
-}
-
 TEST(Com, FourccSubtypesFollowTheCodeRule) {
     // First character in the lowest byte.
     EXPECT_EQ(MEDIASUBTYPE_YUY2.Data1, 0x32595559u);

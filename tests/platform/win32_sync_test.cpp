@@ -38,10 +38,6 @@ TEST(Win32Sync, TimedWaitEndsWhenAnotherThreadSets) {
     CloseHandle(event);
 }
 
-TEST(Win32Sync, NamedEventsAreRefused) {
-    EXPECT_EQ(CreateEventW(nullptr, TRUE, FALSE, u"name"), nullptr);
-}
-
 TEST(Win32Sync, CriticalSectionMayBeEnteredAgainByItsHolder) {
     CRITICAL_SECTION section;
     InitializeCriticalSection(&section);
