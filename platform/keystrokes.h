@@ -19,13 +19,6 @@ constexpr UINT WM_CHAR = 0x0102;
 constexpr int VK_TAB = 0x09;
 constexpr int VK_RETURN = 0x0D;
 
-struct RECT {
-  LONG left;
-  LONG top;
-  LONG right;
-  LONG bottom;
-};
-
 struct GUITHREADINFO {
   DWORD cbSize;  // set by the caller: sizeof(GUITHREADINFO), or 48 as in 32-bit Windows
   DWORD flags;

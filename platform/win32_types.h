@@ -19,13 +19,27 @@ typedef uintptr_t WPARAM;
 typedef intptr_t LPARAM;
 typedef void* HANDLE;
 typedef int INT;
+typedef DWORD LCID;
 typedef const WCHAR* LPCWSTR;  // a NUL-terminated UTF-16 string
+typedef WCHAR* LPWSTR;
 
 // Window and module handles are opaque: only this layer knows what they stand for.
 struct HWND__;
 typedef HWND__* HWND;
 struct HINSTANCE__;
 typedef HINSTANCE__* HINSTANCE;
+
+struct RECT {
+    LONG left;
+    LONG top;
+    LONG right;
+    LONG bottom;
+};
+
+struct SIZE {
+    LONG cx;
+    LONG cy;
+};
 
 #ifndef TRUE
 #define TRUE 1

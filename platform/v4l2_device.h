@@ -1,0 +1,71 @@
+// One V4L2 capture node: what it is called, which formats and frame sizes it
+// offers, and its current format. Every call goes through a VideoKernel.
+#pragma once
+
+#include <linux/videodev2.h>
+
+#include <cstdint>
+#include <memory>
+#include <string>
+#include <vector>
+
+#include "v4l2_kernel.h"
+#include "win32_types.h"
+
+// A range of frame sizes of one pixel format; a discrete size has its
+// minimum equal to its maximum and a step of 1.
+struct DeviceCapability {
+    uint32_t pixelFormat;
+    uint32_t minWidth, maxWidth, stepWidth;
+    uint32_t minHeight, maxHeight, stepHeight;
+};
+
+enum class NodeKind {
+    Capture,     // captures video with streaming I/O
+    Other,       // a node of another kind (metadata, output, radio...)
+    Unreadable,  // cannot be opened or asked
+};
+
+class V4l2Device {
+public:
+    // Opens a capture node; null when it cannot be opened or does not capture
+    // video with streaming I/O (error then holds the errno).
+    static std::unique_ptr<V4l2Device> Open(VideoKernel& kernel, const std::string& path, int* error);
+
+    // What a node is, and its card name when it captures.
+    static NodeKind Probe(VideoKernel& kernel, const std::string& path, std::string* card);
+
+    ~V4l2Device();
+    V4l2Device(const V4l2Device&) = delete;
+    V4l2Device& operator=(const V4l2Device&) = delete;
+
+    VideoKernel& Kernel() const { return m_kernel; }
+    int Fd() const { return m_fd; }
+    const std::string& Path() const { return m_path; }
+    const std::string& Card() const { return m_card; }
+
+    // The formats that can be converted, each frame size or size range one entry,
+    // in the driver's order.
+    std::vector<DeviceCapability> Capabilities();
+
+    bool CurrentFormat(v4l2_format* format);
+
+    // Sets this format at exactly this size; answers false, and leaves the
+    // device as it was, when the driver would choose anything else.
+    bool SetExactFormat(uint32_t pixelFormat, uint32_t width, uint32_t height, v4l2_format* applied);
+
+    // Time per frame in 100 ns units; 0 when the driver does not say.
+    LONGLONG FrameInterval();
+    void SetFrameInterval(LONGLONG hundredNanoseconds);
+
+private:
+    V4l2Device(VideoKernel& kernel, int fd, std::string path, std::string card);
+
+    int Ioctl(unsigned long request, void* argument);
+    void AddSizes(uint32_t pixelFormat, std::vector<DeviceCapability>* capabilities);
+
+    VideoKernel& m_kernel;
+    int m_fd;
+    std::string m_path;
+    std::string m_card;
+};

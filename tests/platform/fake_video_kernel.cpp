@@ -1,0 +1,409 @@
+#include "fake_video_kernel.h"
+
+#include <sys/eventfd.h>
+#include <sys/mman.h>
+#include <unistd.h>
+
+#include <algorithm>
+#include <cerrno>
+#include <cstring>
+#include <thread>
+
+namespace {
+
+constexpr off_t kOffsetStep = 1 << 24;
+
+void CopyText(uint8_t* field, size_t capacity, const std::string& text) {
+    std::memset(field, 0, capacity);
+    std::memcpy(field, text.data(), std::min(text.size(), capacity - 1));
+}
+
+}  // namespace
+
+FakeSize Discrete(uint32_t width, uint32_t height) {
+    return {width, width, 1, height, height, 1, V4L2_FRMSIZE_TYPE_DISCRETE};
+}
+
+FakeSize Stepwise(uint32_t minWidth, uint32_t maxWidth, uint32_t stepWidth, uint32_t minHeight, uint32_t maxHeight,
+                  uint32_t stepHeight) {
+    return {minWidth, maxWidth, stepWidth, minHeight, maxHeight, stepHeight, V4L2_FRMSIZE_TYPE_STEPWISE};
+}
+
+uint32_t BytesPerLine(uint32_t pixelFormat, uint32_t width) {
+    switch (pixelFormat) {
+        case V4L2_PIX_FMT_BGR24:
+        case V4L2_PIX_FMT_RGB24: return width * 3;
+        case V4L2_PIX_FMT_YUYV:
+        case V4L2_PIX_FMT_YVYU:
+        case V4L2_PIX_FMT_UYVY:
+        case V4L2_PIX_FMT_RGB565: return width * 2;
+        case V4L2_PIX_FMT_GREY:
+        case V4L2_PIX_FMT_YUV420:
+        case V4L2_PIX_FMT_YVU420:
+        case V4L2_PIX_FMT_NV12: return width;
+        default: return 0;
+    }
+}
+
+uint32_t ImageSize(uint32_t pixelFormat, uint32_t width, uint32_t height) {
+    if (pixelFormat == V4L2_PIX_FMT_YUV420 || pixelFormat == V4L2_PIX_FMT_YVU420 || pixelFormat == V4L2_PIX_FMT_NV12)
+        return width * height * 3 / 2;
+    uint32_t line = BytesPerLine(pixelFormat, width);
+    return line != 0 ? line * height : width * height * 3;
+}
+
+std::vector<uint8_t> EncodeFrame(const std::vector<uint8_t>& rgb, uint32_t pixelFormat, uint32_t width,
+                                 uint32_t height) {
+    std::vector<uint8_t> out;
+    const size_t pixels = static_cast<size_t>(width) * height;
+    switch (pixelFormat) {
+        case V4L2_PIX_FMT_BGR24:
+            out.resize(pixels * 3);
+            for (size_t i = 0; i < pixels; ++i) {
+                out[i * 3] = rgb[i * 3 + 2];
+                out[i * 3 + 1] = rgb[i * 3 + 1];
+                out[i * 3 + 2] = rgb[i * 3];
+            }
+            return out;
+        case V4L2_PIX_FMT_RGB24: return rgb;
+        case V4L2_PIX_FMT_GREY:
+            out.resize(pixels);
+            for (size_t i = 0; i < pixels; ++i) out[i] = rgb[i * 3 + 1];
+            return out;
+        case V4L2_PIX_FMT_YUYV:
+            // Grey levels only: luminance is the green byte, chroma neutral.
+            out.resize(pixels * 2);
+            for (size_t i = 0; i < pixels; ++i) {
+                out[i * 2] = rgb[i * 3 + 1];
+                out[i * 2 + 1] = 128;
+            }
+            return out;
+        default: return std::vector<uint8_t>(ImageSize(pixelFormat, width, height), 0);
+    }
+}
+
+struct FakeVideoKernel::State {
+    std::vector<std::vector<uint8_t>> buffers;
+    std::vector<uint32_t> bytesUsed;
+    std::vector<uint32_t> queue;
+    bool streaming = false;
+    bool gone = false;
+    uint64_t streamFrames = 0;
+    uint64_t totalFrames = 0;
+    int opens = 0;
+    std::chrono::steady_clock::time_point nextDue;
+    std::vector<unsigned long> requests;
+};
+
+FakeVideoKernel::FakeVideoKernel() { m_previous = SetVideoKernelForTesting(this); }
+
+FakeVideoKernel::~FakeVideoKernel() {
+    SetVideoKernelForTesting(m_previous);
+    for (auto& handle : m_handles) ::close(handle.first);
+}
+
+FakeNode& FakeVideoKernel::AddCamera(const std::string& card, uint32_t pixelFormat, std::vector<FakeSize> sizes) {
+    FakeNode node;
+    node.card = card;
+    node.pixelFormat = pixelFormat;
+    node.width = sizes.empty() ? 0 : sizes[0].maxWidth;
+    node.height = sizes.empty() ? 0 : sizes[0].maxHeight;
+    node.formats.push_back({pixelFormat, std::move(sizes)});
+    return AddNode(std::move(node));
+}
+
+FakeNode& FakeVideoKernel::AddNode(FakeNode node) {
+    std::lock_guard<std::mutex> hold(m_lock);
+    if (node.path.empty()) node.path = "/dev/video" + std::to_string(m_nodes.size());
+    m_nodes.push_back(std::make_unique<FakeNode>(std::move(node)));
+    m_states.push_back(std::make_unique<State>());
+    return *m_nodes.back();
+}
+
+void FakeVideoKernel::Unplug(size_t index) {
+    std::lock_guard<std::mutex> hold(m_lock);
+    m_states[index]->gone = true;
+}
+
+int FakeVideoKernel::OpenDescriptors() {
+    std::lock_guard<std::mutex> hold(m_lock);
+    return static_cast<int>(m_handles.size());
+}
+
+int FakeVideoKernel::MappedBuffers() {
+    std::lock_guard<std::mutex> hold(m_lock);
+    return m_mapped;
+}
+
+uint64_t FakeVideoKernel::FramesSent(size_t index) {
+    std::lock_guard<std::mutex> hold(m_lock);
+    return m_states[index]->totalFrames;
+}
+
+int FakeVideoKernel::Opens(size_t index) {
+    std::lock_guard<std::mutex> hold(m_lock);
+    return m_states[index]->opens;
+}
+
+std::vector<unsigned long> FakeVideoKernel::Requests(size_t index) {
+    std::lock_guard<std::mutex> hold(m_lock);
+    return m_states[index]->requests;
+}
+
+int FakeVideoKernel::Fail(int error) {
+    errno = error;
+    return -1;
+}
+
+std::vector<std::string> FakeVideoKernel::ListNodes() {
+    std::lock_guard<std::mutex> hold(m_lock);
+    std::vector<std::string> paths;
+    for (size_t i = 0; i < m_nodes.size(); ++i)
+        if (!m_states[i]->gone) paths.push_back(m_nodes[i]->path);
+    return paths;
+}
+
+int FakeVideoKernel::Open(const char* path, int) {
+    std::lock_guard<std::mutex> hold(m_lock);
+    for (size_t i = 0; i < m_nodes.size(); ++i) {
+        if (m_nodes[i]->path != path) continue;
+        if (m_states[i]->gone) return Fail(ENODEV);
+        if (m_nodes[i]->openError != 0) return Fail(m_nodes[i]->openError);
+        int fd = eventfd(0, EFD_CLOEXEC);
+        m_handles[fd] = i;
+        ++m_states[i]->opens;
+        return fd;
+    }
+    return Fail(ENOENT);
+}
+
+int FakeVideoKernel::Close(int fd) {
+    std::lock_guard<std::mutex> hold(m_lock);
+    auto found = m_handles.find(fd);
+    if (found == m_handles.end()) return Fail(EBADF);
+    m_handles.erase(found);
+    return ::close(fd);
+}
+
+bool FakeVideoKernel::Matches(const FakeNode& node, uint32_t pixelFormat, uint32_t width, uint32_t height) const {
+    for (const FakeFormat& format : node.formats) {
+        if (format.pixelFormat != pixelFormat) continue;
+        for (const FakeSize& size : format.sizes) {
+            bool inWidth = width >= size.minWidth && width <= size.maxWidth && size.stepWidth > 0 &&
+                           (width - size.minWidth) % size.stepWidth == 0;
+            bool inHeight = height >= size.minHeight && height <= size.maxHeight && size.stepHeight > 0 &&
+                            (height - size.minHeight) % size.stepHeight == 0;
+            if (inWidth && inHeight) return true;
+        }
+    }
+    return false;
+}
+
+void FakeVideoKernel::Adjust(const FakeNode& node, v4l2_pix_format* pix) const {
+    // As drivers do: what the node cannot do is replaced by its first size of
+    // the format (or its first format).
+    if (!Matches(node, pix->pixelformat, pix->width, pix->height)) {
+        const FakeFormat* format = &node.formats[0];
+        for (const FakeFormat& candidate : node.formats)
+            if (candidate.pixelFormat == pix->pixelformat) format = &candidate;
+        pix->pixelformat = format->pixelFormat;
+        pix->width = format->sizes.empty() ? node.width : format->sizes[0].maxWidth;
+        pix->height = format->sizes.empty() ? node.height : format->sizes[0].maxHeight;
+    }
+    pix->field = V4L2_FIELD_NONE;
+    pix->bytesperline = BytesPerLine(pix->pixelformat, pix->width);
+    pix->sizeimage = ImageSize(pix->pixelformat, pix->width, pix->height);
+}
+
+int FakeVideoKernel::Ioctl(int fd, unsigned long request, void* argument) {
+    std::lock_guard<std::mutex> hold(m_lock);
+    auto found = m_handles.find(fd);
+    if (found == m_handles.end()) return Fail(EBADF);
+    FakeNode& node = *m_nodes[found->second];
+    State& state = *m_states[found->second];
+    state.requests.push_back(request);
+    if (state.gone) return Fail(ENODEV);
+    auto failure = node.failures.find(request);
+    if (failure != node.failures.end()) return Fail(failure->second);
+
+    switch (request) {
+        case VIDIOC_QUERYCAP: {
+            auto* capability = static_cast<v4l2_capability*>(argument);
+            std::memset(capability, 0, sizeof *capability);
+            CopyText(capability->driver, sizeof capability->driver, "fake");
+            CopyText(capability->card, sizeof capability->card, node.card);
+            CopyText(capability->bus_info, sizeof capability->bus_info, "fake:" + node.path);
+            capability->device_caps = node.capabilities;
+            capability->capabilities = node.capabilities | V4L2_CAP_DEVICE_CAPS;
+            return 0;
+        }
+        case VIDIOC_ENUM_FMT: {
+            auto* description = static_cast<v4l2_fmtdesc*>(argument);
+            if (description->index >= node.formats.size()) return Fail(EINVAL);
+            description->pixelformat = node.formats[description->index].pixelFormat;
+            description->flags = 0;
+            return 0;
+        }
+        case VIDIOC_ENUM_FRAMESIZES: {
+            auto* size = static_cast<v4l2_frmsizeenum*>(argument);
+            if (!node.listsSizes) return Fail(ENOTTY);
+            for (const FakeFormat& format : node.formats) {
+                if (format.pixelFormat != size->pixel_format || size->index >= format.sizes.size()) continue;
+                const FakeSize& one = format.sizes[size->index];
+                size->type = one.type;
+                if (one.type == V4L2_FRMSIZE_TYPE_DISCRETE)
+                    size->discrete = {one.maxWidth, one.maxHeight};
+                else
+                    size->stepwise = {one.minWidth, one.maxWidth, one.stepWidth,
+                                      one.minHeight, one.maxHeight, one.stepHeight};
+                return 0;
+            }
+            return Fail(EINVAL);
+        }
+        case VIDIOC_G_FMT: {
+            auto* format = static_cast<v4l2_format*>(argument);
+            std::memset(&format->fmt, 0, sizeof format->fmt);
+            format->fmt.pix.pixelformat = node.pixelFormat;
+            format->fmt.pix.width = node.width;
+            format->fmt.pix.height = node.height;
+            format->fmt.pix.field = V4L2_FIELD_NONE;
+            format->fmt.pix.bytesperline = BytesPerLine(node.pixelFormat, node.width);
+            format->fmt.pix.sizeimage = ImageSize(node.pixelFormat, node.width, node.height);
+            return 0;
+        }
+        case VIDIOC_TRY_FMT:
+        case VIDIOC_S_FMT: {
+            auto* format = static_cast<v4l2_format*>(argument);
+            if (request == VIDIOC_S_FMT && !state.buffers.empty()) return Fail(EBUSY);
+            Adjust(node, &format->fmt.pix);
+            if (request == VIDIOC_S_FMT) {
+                node.pixelFormat = format->fmt.pix.pixelformat;
+                node.width = format->fmt.pix.width;
+                node.height = format->fmt.pix.height;
+            }
+            return 0;
+        }
+        case VIDIOC_REQBUFS: {
+            auto* buffers = static_cast<v4l2_requestbuffers*>(argument);
+            if (state.streaming) return Fail(EBUSY);
+            state.buffers.assign(buffers->count, std::vector<uint8_t>(ImageSize(node.pixelFormat, node.width, node.height)));
+            state.bytesUsed.assign(buffers->count, 0);
+            state.queue.clear();
+            return 0;
+        }
+        case VIDIOC_QUERYBUF:
+        case VIDIOC_QBUF: {
+            auto* buffer = static_cast<v4l2_buffer*>(argument);
+            if (buffer->index >= state.buffers.size()) return Fail(EINVAL);
+            buffer->length = static_cast<uint32_t>(state.buffers[buffer->index].size());
+            buffer->m.offset = static_cast<uint32_t>(buffer->index * kOffsetStep);
+            if (request == VIDIOC_QBUF) state.queue.push_back(buffer->index);
+            return 0;
+        }
+        case VIDIOC_DQBUF: {
+            auto* buffer = static_cast<v4l2_buffer*>(argument);
+            std::chrono::steady_clock::time_point due;
+            if (!FrameReady(node, state, &due) || std::chrono::steady_clock::now() < due) return Fail(EAGAIN);
+            if (node.framesBeforeVanish >= 0 && static_cast<int64_t>(state.totalFrames) >= node.framesBeforeVanish) {
+                state.gone = true;
+                return Fail(ENODEV);
+            }
+            uint32_t index = state.queue.front();
+            state.queue.erase(state.queue.begin());
+            std::vector<uint8_t> bytes;
+            if (node.frame) {
+                bytes = node.frame(state.streamFrames, node.pixelFormat, node.width, node.height);
+            } else {
+                std::vector<uint8_t> rgb(static_cast<size_t>(node.width) * node.height * 3,
+                                         static_cast<uint8_t>(state.streamFrames));
+                bytes = EncodeFrame(rgb, node.pixelFormat, node.width, node.height);
+            }
+            std::vector<uint8_t>& target = state.buffers[index];
+            size_t used = std::min(bytes.size(), target.size());
+            std::memcpy(target.data(), bytes.data(), used);
+            buffer->index = index;
+            buffer->bytesused = static_cast<uint32_t>(used);
+            buffer->flags = V4L2_BUF_FLAG_MAPPED;
+            buffer->sequence = static_cast<uint32_t>(state.streamFrames);
+            ++state.streamFrames;
+            ++state.totalFrames;
+            state.nextDue = std::chrono::steady_clock::now() + node.frameInterval;
+            return 0;
+        }
+        case VIDIOC_STREAMON:
+            if (state.buffers.empty()) return Fail(EINVAL);
+            state.streaming = true;
+            state.streamFrames = 0;
+            state.nextDue = std::chrono::steady_clock::now();
+            return 0;
+        case VIDIOC_STREAMOFF:
+            state.streaming = false;
+            state.queue.clear();
+            return 0;
+        default:
+            return Fail(request == VIDIOC_QUERYCTRL || request == VIDIOC_G_CTRL || request == VIDIOC_S_CTRL ||
+                                request == VIDIOC_G_PARM || request == VIDIOC_S_PARM ||
+                                request == VIDIOC_ENUM_FRAMEINTERVALS || request == VIDIOC_QUERY_EXT_CTRL
+                            ? EINVAL
+                            : ENOTTY);
+    }
+}
+
+bool FakeVideoKernel::FrameReady(const FakeNode& node, State& state, std::chrono::steady_clock::time_point* due) {
+    *due = state.nextDue;
+    bool stalled = node.framesBeforeStall >= 0 && static_cast<int64_t>(state.streamFrames) >= node.framesBeforeStall;
+    return state.streaming && !state.queue.empty() && !stalled;
+}
+
+void* FakeVideoKernel::Mmap(size_t length, int, int, int fd, off_t offset) {
+    std::lock_guard<std::mutex> hold(m_lock);
+    auto found = m_handles.find(fd);
+    if (found == m_handles.end()) {
+        errno = EBADF;
+        return MAP_FAILED;
+    }
+    State& state = *m_states[found->second];
+    size_t index = static_cast<size_t>(offset / kOffsetStep);
+    if (index >= state.buffers.size() || length > state.buffers[index].size()) {
+        errno = EINVAL;
+        return MAP_FAILED;
+    }
+    ++m_mapped;
+    return state.buffers[index].data();
+}
+
+int FakeVideoKernel::Munmap(void*, size_t) {
+    std::lock_guard<std::mutex> hold(m_lock);
+    --m_mapped;
+    return 0;
+}
+
+int FakeVideoKernel::Poll(pollfd* fds, nfds_t count, int timeoutMs) {
+    if (count != 1) return Fail(EINVAL);
+    std::chrono::steady_clock::time_point due = std::chrono::steady_clock::time_point::max();
+    {
+        std::lock_guard<std::mutex> hold(m_lock);
+        fds[0].revents = 0;
+        auto found = m_handles.find(fds[0].fd);
+        if (found == m_handles.end()) {
+            fds[0].revents = POLLNVAL;
+            return 1;
+        }
+        const FakeNode& node = *m_nodes[found->second];
+        State& state = *m_states[found->second];
+        if (state.gone) {
+            fds[0].revents = POLLERR;
+            return 1;
+        }
+        std::chrono::steady_clock::time_point next;
+        if (FrameReady(node, state, &next)) due = next;
+    }
+    auto limit = std::chrono::steady_clock::now() + std::chrono::milliseconds(timeoutMs);
+    if (due > limit) {
+        std::this_thread::sleep_until(limit);
+        return 0;
+    }
+    std::this_thread::sleep_until(due);
+    fds[0].revents = POLLIN;
+    return 1;
+}

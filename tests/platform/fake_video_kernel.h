@@ -1,0 +1,102 @@
+// A scripted stand-in for the kernel's video interface: nodes with the
+// formats, sizes, frames and failures a test gives them, answering the ioctl,
+// mmap and poll calls of our V4L2 code as a driver would.
+#pragma once
+
+#include <linux/videodev2.h>
+
+#include <chrono>
+#include <cstdint>
+#include <functional>
+#include <map>
+#include <memory>
+#include <mutex>
+#include <string>
+#include <vector>
+
+#include "v4l2_kernel.h"
+
+struct FakeSize {
+    uint32_t minWidth, maxWidth, stepWidth;
+    uint32_t minHeight, maxHeight, stepHeight;
+    uint32_t type;  // V4L2_FRMSIZE_TYPE_*
+};
+FakeSize Discrete(uint32_t width, uint32_t height);
+FakeSize Stepwise(uint32_t minWidth, uint32_t maxWidth, uint32_t stepWidth, uint32_t minHeight, uint32_t maxHeight,
+                  uint32_t stepHeight);
+
+struct FakeFormat {
+    uint32_t pixelFormat;
+    std::vector<FakeSize> sizes;
+};
+
+// The bytes of frame number sequence in the node's current format.
+using FrameMaker = std::function<std::vector<uint8_t>(uint64_t sequence, uint32_t pixelFormat, uint32_t width,
+                                                      uint32_t height)>;
+
+struct FakeNode {
+    std::string path;
+    std::string card = "Fake Camera";
+    int openError = 0;  // errno that Open answers with; 0 opens
+    uint32_t capabilities = V4L2_CAP_VIDEO_CAPTURE | V4L2_CAP_STREAMING;
+    std::vector<FakeFormat> formats;
+    bool listsSizes = true;  // answers VIDIOC_ENUM_FRAMESIZES
+    // The current format; a test may put any size here, sane or not.
+    uint32_t pixelFormat = 0, width = 0, height = 0;
+    std::map<unsigned long, int> failures;  // ioctl request → errno it fails with
+    FrameMaker frame;                       // default: a pattern of the sequence number
+    int64_t framesBeforeStall = -1;         // frames per stream before it stops sending; -1 never stops
+    int64_t framesBeforeVanish = -1;        // frames in all before the device goes away; -1 stays
+    std::chrono::milliseconds frameInterval{5};
+};
+
+class FakeVideoKernel final : public VideoKernel {
+public:
+    FakeVideoKernel();
+    ~FakeVideoKernel() override;
+
+    // Adds a capture node /dev/videoN (N = number of nodes so far) with one format.
+    FakeNode& AddCamera(const std::string& card, uint32_t pixelFormat, std::vector<FakeSize> sizes);
+    FakeNode& AddNode(FakeNode node);
+    FakeNode& Node(size_t index) { return *m_nodes[index]; }
+
+    // Takes a node away as if it were unplugged: every call on it fails.
+    void Unplug(size_t index);
+
+    int OpenDescriptors();
+    int MappedBuffers();
+    uint64_t FramesSent(size_t index);
+    int Opens(size_t index);
+    std::vector<unsigned long> Requests(size_t index);  // ioctls in the order they came
+
+    std::vector<std::string> ListNodes() override;
+    int Open(const char* path, int flags) override;
+    int Close(int fd) override;
+    int Ioctl(int fd, unsigned long request, void* argument) override;
+    void* Mmap(size_t length, int protection, int flags, int fd, off_t offset) override;
+    int Munmap(void* address, size_t length) override;
+    int Poll(pollfd* fds, nfds_t count, int timeoutMs) override;
+
+private:
+    struct Handle;
+    struct State;
+
+    int Fail(int error);
+    bool Matches(const FakeNode& node, uint32_t pixelFormat, uint32_t width, uint32_t height) const;
+    void Adjust(const FakeNode& node, v4l2_pix_format* pix) const;
+    bool FrameReady(const FakeNode& node, State& state, std::chrono::steady_clock::time_point* due);
+
+    std::mutex m_lock;
+    std::vector<std::unique_ptr<FakeNode>> m_nodes;
+    std::vector<std::unique_ptr<State>> m_states;
+    std::map<int, size_t> m_handles;  // fd → node index
+    int m_mapped = 0;
+    VideoKernel* m_previous;
+};
+
+// Pixel bytes of one frame in a format, from RGB (the fake's frames are built so).
+std::vector<uint8_t> EncodeFrame(const std::vector<uint8_t>& rgb, uint32_t pixelFormat, uint32_t width,
+                                 uint32_t height);
+// Line length and image size that a driver states for a format.
+uint32_t BytesPerLine(uint32_t pixelFormat, uint32_t width);
+uint32_t ImageSize(uint32_t pixelFormat, uint32_t width, uint32_t height);

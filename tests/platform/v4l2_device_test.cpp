@@ -1,0 +1,98 @@
+#include "v4l2_device.h"
+
+#include <gtest/gtest.h>
+
+#include <cerrno>
+
+#include "fake_video_kernel.h"
+
+TEST(V4l2Device, ProbeTellsCaptureNodesFromOthersAndUnreadableOnes) {
+    FakeVideoKernel kernel;
+    kernel.AddCamera("Cam", V4L2_PIX_FMT_YUYV, {Discrete(640, 480)});
+    FakeNode metadata;
+    metadata.capabilities = V4L2_CAP_META_CAPTURE | V4L2_CAP_STREAMING;
+    kernel.AddNode(metadata);
+    FakeNode locked;
+    locked.openError = EACCES;
+    kernel.AddNode(locked);
+    FakeNode readOnly;  // captures, but only with read(), which we do not use
+    readOnly.capabilities = V4L2_CAP_VIDEO_CAPTURE | V4L2_CAP_READWRITE;
+    kernel.AddNode(readOnly);
+
+    std::string card;
+    EXPECT_EQ(V4l2Device::Probe(kernel, "/dev/video0", &card), NodeKind::Capture);
+    EXPECT_EQ(card, "Cam");
+    EXPECT_EQ(V4l2Device::Probe(kernel, "/dev/video1", nullptr), NodeKind::Other);
+    EXPECT_EQ(V4l2Device::Probe(kernel, "/dev/video2", nullptr), NodeKind::Unreadable);
+    EXPECT_EQ(V4l2Device::Probe(kernel, "/dev/video3", nullptr), NodeKind::Other);
+    EXPECT_EQ(kernel.OpenDescriptors(), 0);
+
+    int error = 0;
+    EXPECT_EQ(V4l2Device::Open(kernel, "/dev/video2", &error), nullptr);
+    EXPECT_EQ(error, EACCES);
+    EXPECT_EQ(V4l2Device::Open(kernel, "/dev/video1", &error), nullptr);
+    EXPECT_EQ(kernel.OpenDescriptors(), 0);
+}
+
+TEST(V4l2Device, CapabilitiesAreOneEntryPerSizeOrRangeOfConvertibleFormats) {
+    FakeVideoKernel kernel;
+    FakeNode node;
+    node.formats = {
+        {V4L2_PIX_FMT_YUYV, {Discrete(640, 480), Discrete(320, 240)}},
+        {V4L2_PIX_FMT_H264, {Discrete(1920, 1080)}},  // nothing converts it: left out
+        {V4L2_PIX_FMT_MJPEG, {Stepwise(160, 1280, 160, 120, 960, 120)}},
+    };
+    node.pixelFormat = V4L2_PIX_FMT_YUYV;
+    node.width = 640;
+    node.height = 480;
+    kernel.AddNode(node);
+    int error = 0;
+    auto device = V4l2Device::Open(kernel, "/dev/video0", &error);
+    ASSERT_NE(device, nullptr);
+    std::vector<DeviceCapability> caps = device->Capabilities();
+    ASSERT_EQ(caps.size(), 3u);
+    EXPECT_EQ(caps[0].pixelFormat, V4L2_PIX_FMT_YUYV);
+    EXPECT_EQ(caps[0].minWidth, 640u);
+    EXPECT_EQ(caps[0].maxWidth, 640u);
+    EXPECT_EQ(caps[0].stepWidth, 1u);
+    EXPECT_EQ(caps[1].maxHeight, 240u);
+    EXPECT_EQ(caps[2].pixelFormat, V4L2_PIX_FMT_MJPEG);
+    EXPECT_EQ(caps[2].minWidth, 160u);
+    EXPECT_EQ(caps[2].maxWidth, 1280u);
+    EXPECT_EQ(caps[2].stepWidth, 160u);
+    EXPECT_EQ(caps[2].stepHeight, 120u);
+}
+
+TEST(V4l2Device, DriverThatCannotListSizesOffersItsCurrentOne) {
+    FakeVideoKernel kernel;
+    FakeNode& node = kernel.AddCamera("Old", V4L2_PIX_FMT_YUYV, {Discrete(352, 288)});
+    node.listsSizes = false;
+    int error = 0;
+    auto device = V4l2Device::Open(kernel, "/dev/video0", &error);
+    std::vector<DeviceCapability> caps = device->Capabilities();
+    ASSERT_EQ(caps.size(), 1u);
+    EXPECT_EQ(caps[0].maxWidth, 352u);
+    EXPECT_EQ(caps[0].maxHeight, 288u);
+}
+
+TEST(V4l2Device, ExactFormatIsSetOrRefusedWithoutChangingTheDevice) {
+    FakeVideoKernel kernel;
+    FakeNode node;
+    node.formats = {{V4L2_PIX_FMT_YUYV, {Discrete(640, 480), Discrete(1280, 720)}}};
+    node.pixelFormat = V4L2_PIX_FMT_YUYV;
+    node.width = 640;
+    node.height = 480;
+    FakeNode& added = kernel.AddNode(node);
+    int error = 0;
+    auto device = V4l2Device::Open(kernel, "/dev/video0", &error);
+    v4l2_format applied;
+    EXPECT_TRUE(device->SetExactFormat(V4L2_PIX_FMT_YUYV, 1280, 720, &applied));
+    EXPECT_EQ(applied.fmt.pix.width, 1280u);
+    EXPECT_EQ(added.width, 1280u);
+    // A driver would answer 1280 × 720 for 800 × 600: that is a refusal here.
+    EXPECT_FALSE(device->SetExactFormat(V4L2_PIX_FMT_YUYV, 800, 600, &applied));
+    EXPECT_FALSE(device->SetExactFormat(V4L2_PIX_FMT_BGR24, 640, 480, &applied));
+    EXPECT_EQ(added.width, 1280u);
+    EXPECT_EQ(added.height, 720u);
+    EXPECT_EQ(added.pixelFormat, V4L2_PIX_FMT_YUYV);
+}
