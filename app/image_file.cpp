@@ -8,6 +8,7 @@
 #include <wx/settings.h>
 #include <wx/textctrl.h>
 
+#include "image_loading.h"
 #include "main_frame_ex.h"
 
 namespace {
@@ -32,7 +33,7 @@ void wxMainFrameEx::OnOpenFile(wxCommandEvent&)
     m_image.Destroy();
     try {
         path = m_openDialog->GetPath();
-        m_image.LoadFile(path, wxBITMAP_TYPE_ANY, -1);
+        LoadImageFile(m_image, path);
     } catch (...) {
         // Whatever the loader left is scanned; an unusable file reads as nothing found.
     }
