@@ -124,6 +124,7 @@ void DialogAnswers::Step()
     g_free(chosen);
     if (!ready && ++m_waits < kSelectionWaits)
         return;
+
     gtk_dialog_response(GTK_DIALOG(chooser), GTK_RESPONSE_ACCEPT);
     m_fileStage = 2;
     m_fileDone = true;
