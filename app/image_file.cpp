@@ -25,6 +25,11 @@ void wxMainFrameEx::OnOpenFile(wxCommandEvent&)
     // loop ends at its next tick, while the camera stays open.
     m_state = STATE_IDLE;
 
+    // GTK's chooser opens at its recent files unless it is given a folder;
+    // told its own, it starts where it was left, also after a cancel.
+    const wxString folder = m_openDialog->GetDirectory();
+    if (!folder.empty())
+        m_openDialog->SetDirectory(folder);
     if (m_openDialog->ShowModal() != wxID_OK)
         return;
 

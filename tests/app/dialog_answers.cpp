@@ -94,6 +94,13 @@ void DialogAnswers::Step()
     if (!chooser || m_fileStage == 2 || !gtk_widget_get_visible(chooser))
         return;
 
+    GtkFileChooser* files = GTK_FILE_CHOOSER(chooser);
+    if (m_fileStage == 0) {
+        gchar* folder = gtk_file_chooser_get_current_folder(files);
+        m_folderShown = wxString::FromUTF8(folder ? folder : "");
+        g_free(folder);
+    }
+
     if (!m_accept) {
         gtk_dialog_response(GTK_DIALOG(chooser), GTK_RESPONSE_CANCEL);
         m_fileStage = 2;
@@ -101,7 +108,6 @@ void DialogAnswers::Step()
         return;
     }
 
-    GtkFileChooser* files = GTK_FILE_CHOOSER(chooser);
     if (m_fileStage == 0) {
         // The file type first: on a save dialog a new type renames the file.
         if (m_filterIndex >= 0)

@@ -33,6 +33,8 @@ public:
                           bool accept = true);
     // True once the file dialog has been answered.
     bool FileDialogAnswered() const { return m_fileDone; }
+    // The folder the file dialog showed when it came up.
+    const wxString& FolderShown() const { return m_folderShown; }
 
     // Every message box shown meanwhile, answered with its default button.
     const std::vector<ShownMessage>& Messages() const { return m_messages; }
@@ -53,6 +55,7 @@ private:
     int m_fileStage = 0; // 0 waiting to be shown, 1 path set, 2 answered
     int m_waits = 0;
     bool m_fileDone = false;
+    wxString m_folderShown;
     std::vector<ShownMessage> m_messages;
     int m_overwrites = 0;
 };

@@ -460,3 +460,24 @@ TEST_F(ImageFileTest, TextBoxIsWhiteWhileFocused)
     EXPECT_EQ(frame->m_text->GetBackgroundColour(), light);
     CloseWindow(frame);
 }
+
+// Each opening starts in the folder of the last one, and that folder is
+// stored at exit, also when the last opening was cancelled.
+TEST_F(ImageFileTest, TheDialogKeepsItsFolder)
+{
+    MyFrame1* frame = OpenWindow();
+    Settle();
+    const wxString picture = m_scratch + "/white.png";
+    ASSERT_TRUE(wxImage(40, 30).SaveFile(picture, wxBITMAP_TYPE_PNG));
+    Open(frame, picture);
+    for (int i = 0; i < 2; ++i) {
+        DialogAnswers answers;
+        answers.AnswerFileDialog(frame->m_openDialog, wxEmptyString, -1, false);
+        SendCommand(frame, ID_OPEN_FILE);
+        EXPECT_EQ(answers.FolderShown(), m_scratch) << "opening " << i;
+    }
+    CloseWindow(frame);
+    wxString stored;
+    ASSERT_TRUE(ReadStored(UserFile(), "Path", &stored));
+    EXPECT_EQ(stored, m_scratch);
+}
