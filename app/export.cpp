@@ -1,5 +1,8 @@
 #include "export.h"
 
+#include <sys/stat.h>
+
+#include <cerrno>
 #include <random>
 #include <sstream>
 

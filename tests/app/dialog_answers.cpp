@@ -9,6 +9,8 @@ namespace {
 constexpr guint kPollInterval = 15; // ms
 // How long the chooser may take to load the folder and select the file.
 constexpr int kSelectionWaits = 400; // polls
+// How often a selection that is not the file is corrected.
+constexpr int kReselectEvery = 10; // polls
 
 std::string Property(GObject* object, const char* name)
 {
@@ -109,6 +111,15 @@ void DialogAnswers::Step()
     }
 
     if (m_fileStage == 0) {
+        // The pointer out of the way: while the chooser fills its list, the
+        // row under the pointer can take the selection.
+        GdkDisplay* display = gtk_widget_get_display(chooser);
+        GdkDevice* pointer = gdk_seat_get_pointer(gdk_display_get_default_seat(display));
+        GdkRectangle area = {0, 0, 1, 1};
+        if (GdkMonitor* monitor = gdk_display_get_monitor(display, 0))
+            gdk_monitor_get_geometry(monitor, &area);
+        gdk_device_warp(pointer, gtk_widget_get_screen(chooser), area.x + area.width - 1,
+                        area.y + area.height - 1);
         // The file type first: on a save dialog a new type renames the file.
         if (m_filterIndex >= 0)
             m_fileDialog->SetFilterIndex(m_filterIndex);
@@ -127,6 +138,9 @@ void DialogAnswers::Step()
     // when it is there; accepting earlier would accept nothing.
     gchar* chosen = gtk_file_chooser_get_filename(files);
     const bool ready = chosen && wxString::FromUTF8(chosen) == m_path;
+    // Another file may get selected while the folder loads; choose again.
+    if (!ready && chosen && m_waits % kReselectEvery == kReselectEvery - 1)
+        gtk_file_chooser_set_filename(files, m_path.utf8_str());
     g_free(chosen);
     if (!ready && ++m_waits < kSelectionWaits)
         return;
