@@ -1,5 +1,7 @@
 #include "main_frame.h"
 
+#include <algorithm>
+
 #include <wx/bitmap.h>
 #include <wx/gbsizer.h>
 #include <wx/grid.h>
@@ -180,7 +182,9 @@ wxMainFrame::wxMainFrame(const wxString& title, const wxSize& size, const wxStri
     m_grid->SetColLabelValue(2, "Type");
     m_grid->SetColLabelValue(3, "Source");
     m_grid->SetColLabelAlignment(wxALIGN_CENTRE, wxALIGN_CENTRE);
-    m_grid->SetRowSize(0, 17);
+    // 17 pixels fit a row of the normal font on Windows; GTK's normal font
+    // needs more, so the first row is never lower than the grid's other rows.
+    m_grid->SetRowSize(0, std::max(17, m_grid->GetDefaultRowSize()));
     m_grid->EnableDragRowSize(true);
     m_grid->SetRowLabelSize(0);
     m_grid->SetRowLabelAlignment(wxALIGN_CENTRE, wxALIGN_CENTRE);

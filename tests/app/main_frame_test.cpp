@@ -253,7 +253,8 @@ TEST_F(MainFrameTest, HistoryGridStartsWithOneEmptyRow)
         EXPECT_TRUE(grid->GetCellValue(0, col).empty());
     }
     EXPECT_EQ(grid->GetColLabelSize(), 30);
-    EXPECT_EQ(grid->GetRowSize(0), 17);
+    // At least 17 pixels, and as high as the rows the grid adds later.
+    EXPECT_EQ(grid->GetRowSize(0), std::max(17, grid->GetDefaultRowSize()));
     EXPECT_EQ(grid->GetRowLabelSize(), 0);
     EXPECT_FALSE(grid->IsEditable());
     EXPECT_FALSE(grid->CanDragColMove());
