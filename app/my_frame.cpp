@@ -59,7 +59,7 @@ HWND OwnFocusWindow()
 {
     wxWindow* focus = wxWindow::FindFocus();
     for (wxWindow* window = focus; window; window = window->GetParent()) {
-        if (wxGrid* grid = wxDynamicCast(window, wxGrid))
+        if (wxGrid* grid = dynamic_cast<wxGrid*>(window))
             return WindowHandle(grid->GetGridWindow());
     }
     return WindowHandle(focus);
