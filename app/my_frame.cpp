@@ -7,6 +7,7 @@
 
 #include <algorithm>
 #include <cstdint>
+#include <iterator>
 
 #include "keystrokes.h"
 #include "options.h"
