@@ -160,6 +160,16 @@ void wxMainFrameEx::ReadOptionValues()
     m_resolution = ReadInt(m_config, "Resolution", 0);
 }
 
+void wxMainFrameEx::WriteOptionValues()
+{
+    WriteUserValue(m_config, "Beep", static_cast<long>(m_beep));
+    WriteUserValue(m_config, "Terminator", static_cast<long>(m_terminator));
+    WriteUserValue(m_config, "Camera", static_cast<long>(m_camera));
+    WriteUserValue(m_config, "Resolution", static_cast<long>(m_resolution));
+    // On disk now, not only when the window closes.
+    m_config->Flush();
+}
+
 void wxMainFrameEx::UpdateBarcodeTypes()
 {
     int mask = 0;

@@ -50,8 +50,16 @@ public:
     void OnCodebar128(wxCommandEvent& event) override;
     void OnOmniDirectional(wxCommandEvent& event) override;
     void OnBiDirectional(wxCommandEvent& event) override;
+    void OnOpenFile(wxCommandEvent& event) override;
+    void OnTextKillFocus(wxFocusEvent& event) override;
+    void OnTextSetFocus(wxFocusEvent& event) override;
+    void OnVideoPanelPaint(wxPaintEvent& event) override;
     void OnClearHistory(wxCommandEvent& event) override;
+    void OnSaveAs(wxCommandEvent& event) override;
+    void OnOptions(wxCommandEvent& event) override;
     void OnExit(wxCommandEvent& event) override;
+    void OnHelp(wxCommandEvent& event) override;
+    void OnAbout(wxCommandEvent& event) override;
 
     virtual void OnTimer(wxTimerEvent& event);
     virtual void OnProcessFrame(wxCommandEvent& event) { event.Skip(); }
@@ -76,6 +84,8 @@ public:
 private:
     // Beep, Camera, Terminator and Resolution from the store, made safe to use.
     void ReadOptionValues();
+    // Stores the four values of the Options dialog in the user's file.
+    void WriteOptionValues();
 
     wxDECLARE_EVENT_TABLE();
 };

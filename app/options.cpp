@@ -10,6 +10,8 @@
 #include <wx/statbox.h>
 #include <wx/stattext.h>
 
+#include "main_frame_ex.h"
+
 Options::Options(wxWindow* parent, const wxString& title, const wxSize& size)
     : wxDialog(parent, wxID_ANY, title, wxDefaultPosition, size, wxDEFAULT_DIALOG_STYLE, "dialog")
 {
@@ -97,4 +99,78 @@ void Options::OnCancel(wxCommandEvent&)
 void Options::OnOK(wxCommandEvent&)
 {
     EndModal(1);
+}
+
+namespace {
+
+// The beep lengths and terminator keys with their radio buttons, in the
+// order in which the buttons are read back.
+struct Choice {
+    wxRadioButton* Options::*button;
+    int value;
+};
+constexpr Choice kBeeps[] = {
+    {&Options::m_beepNone, 0},      {&Options::m_beep250, 250},   {&Options::m_beep500, 500},
+    {&Options::m_beep1000, 1000},   {&Options::m_beep2000, 2000},
+};
+constexpr Choice kTerminators[] = {
+    {&Options::m_terminatorNone, 0},
+    {&Options::m_terminatorEnter, 13},
+    {&Options::m_terminatorTab, 9},
+};
+
+// Selects the button of the value, or the fallback's for a value the
+// dialog does not offer.
+template <size_t N>
+void ShowChoice(Options* dialog, const Choice (&choices)[N], int value, int fallback)
+{
+    const Choice* shown = nullptr;
+    for (const Choice& choice : choices) {
+        if (choice.value == value || (!shown && choice.value == fallback))
+            shown = &choice;
+    }
+    if (shown)
+        (dialog->*shown->button)->SetValue(true);
+}
+
+// The value of the first selected button; with none selected, `value` stays.
+template <size_t N>
+void TakeChoice(const Options* dialog, const Choice (&choices)[N], int* value)
+{
+    for (const Choice& choice : choices) {
+        if ((dialog->*choice.button)->GetValue()) {
+            *value = choice.value;
+            return;
+        }
+    }
+}
+
+// An index outside the list selects nothing.
+void Select(wxChoice* list, int index)
+{
+    const bool inside = index >= 0 && static_cast<unsigned>(index) < list->GetCount();
+    list->SetSelection(inside ? index : wxNOT_FOUND);
+}
+
+} // namespace
+
+void wxMainFrameEx::OnOptions(wxCommandEvent&)
+{
+    // The stored values, also when the last showing was cancelled.
+    ReadOptionValues();
+
+    Select(m_options->m_resolutionChoice, m_resolution);
+    Select(m_options->m_deviceChoice, m_camera);
+    ShowChoice(m_options, kTerminators, m_terminator, 13);
+    ShowChoice(m_options, kBeeps, m_beep, 250);
+
+    if (m_options->ShowModal() != 1)
+        return;
+
+    const int camera = m_options->m_deviceChoice->GetSelection();
+    m_camera = camera == wxNOT_FOUND ? 0 : camera;
+    m_resolution = m_options->m_resolutionChoice->GetSelection();
+    TakeChoice(m_options, kBeeps, &m_beep);
+    TakeChoice(m_options, kTerminators, &m_terminator);
+    WriteOptionValues();
 }

@@ -221,6 +221,9 @@ int main(int argc, char** argv)
     // Set before GTK can log anything: every warning fails the running test.
     g_log_set_writer_func(RecordingWriter, nullptr, nullptr);
     ::testing::InitGoogleTest(&argc, argv);
+    // GTK's file chooser stores its view settings through GSettings; without a
+    // session bus dconf could only warn about every change.
+    setenv("GSETTINGS_BACKEND", "memory", 1);
     // The toolkit starts before the first test: give it a home of its own.
     const wxString home = MakeTempDir("start");
     setenv("HOME", home.utf8_str(), 1);

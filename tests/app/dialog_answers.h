@@ -1,0 +1,61 @@
+// Answers the program's modal dialogs as a user would, from inside their
+// modal loops: a GLib timeout runs in every nested main loop, so it sees the
+// dialog while the code under test waits in ShowModal.
+#pragma once
+
+#include <string>
+#include <vector>
+
+#include <wx/string.h>
+
+class wxFileDialog;
+typedef struct _GtkWidget GtkWidget;
+
+// A message box as GTK showed it.
+struct ShownMessage {
+    std::string title;
+    std::string text;      // the primary text
+    std::string secondary; // the secondary text, if any
+    int messageType;       // a GtkMessageType
+};
+
+class DialogAnswers {
+public:
+    DialogAnswers();
+    ~DialogAnswers();
+    DialogAnswers(const DialogAnswers&) = delete;
+    DialogAnswers& operator=(const DialogAnswers&) = delete;
+
+    // The next time `dialog` is shown: choose the file type, point it at
+    // `path` and accept, or cancel it when `accept` is false. A filter index
+    // below 0 leaves the file type as it is.
+    void AnswerFileDialog(wxFileDialog* dialog, const wxString& path, int filterIndex = -1,
+                          bool accept = true);
+    // True once the file dialog has been answered.
+    bool FileDialogAnswered() const { return m_fileDone; }
+    // The folder the file dialog showed when it came up.
+    const wxString& FolderShown() const { return m_folderShown; }
+
+    // Every message box shown meanwhile, answered with its default button.
+    const std::vector<ShownMessage>& Messages() const { return m_messages; }
+    // Overwrite questions of the save dialog, each answered "Replace".
+    int OverwriteQuestions() const { return m_overwrites; }
+
+private:
+    static int Tick(void* self);
+    void Step();
+    void Forget();
+
+    unsigned m_source = 0;
+    wxFileDialog* m_fileDialog = nullptr;
+    GtkWidget* m_chooser = nullptr; // the dialog's GtkFileChooser while it exists
+    wxString m_path;
+    int m_filterIndex = -1;
+    bool m_accept = true;
+    int m_fileStage = 0; // 0 waiting to be shown, 1 path set, 2 answered
+    int m_waits = 0;
+    bool m_fileDone = false;
+    wxString m_folderShown;
+    std::vector<ShownMessage> m_messages;
+    int m_overwrites = 0;
+};

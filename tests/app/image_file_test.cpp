@@ -1,0 +1,483 @@
+#include <algorithm>
+#include <fstream>
+#include <map>
+#include <random>
+#include <set>
+
+#include <wx/dcmemory.h>
+#include <wx/dcscreen.h>
+#include <wx/filedlg.h>
+#include <wx/filename.h>
+#include <wx/grid.h>
+#include <wx/scrolwin.h>
+#include <wx/settings.h>
+#include <wx/textctrl.h>
+#include <wx/toolbar.h>
+
+#include "corpus.h"
+#include "dialog_answers.h"
+#include "gif_blocks.h"
+#include "gui_test.h"
+#include "my_frame.h"
+
+namespace {
+
+// One image file and the row that opening it must add.
+struct FileCase {
+    wxString path;
+    std::string format;    // bmp, gif, jpg, png, tif
+    std::string symbology; // as the corpus names it
+    wxString value;        // the Barcode cell
+    wxString type;         // the Type cell
+    bool required;         // false: "NONE" is allowed too
+};
+
+// The corpus folder as an absolute path without "..": the file chooser
+// reports paths in that form.
+wxString CorpusFile(const std::string& relative)
+{
+    wxFileName name(corpus::Folder() + "/" + relative);
+    name.Normalize(wxPATH_NORM_DOTS | wxPATH_NORM_ABSOLUTE);
+    return name.GetFullPath();
+}
+
+std::string FormatOf(const wxString& path)
+{
+    const wxString extension = path.AfterLast('.').Lower();
+    return (extension == "jpeg" ? wxString("jpg") : extension == "tiff" ? wxString("tif")
+                                                                        : extension)
+        .ToStdString();
+}
+
+wxString TypeCell(int type)
+{
+    const char* name = BarcodeTypeName(type);
+    return name ? wxString(name) : wxString();
+}
+
+void WriteBytes(const wxString& path, const std::string& bytes)
+{
+    std::ofstream out(path.ToStdString(), std::ios::binary);
+    out << bytes;
+}
+
+std::string ReadBytes(const wxString& path)
+{
+    std::ifstream in(path.ToStdString(), std::ios::binary);
+    return std::string(std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>());
+}
+
+constexpr const char* kSymbologies[] = {"EAN13", "UPCA", "EAN8", "UPCE", "CODE39", "CODE128"};
+constexpr const char* kFormats[] = {"bmp", "gif", "jpg", "png", "tif"};
+
+} // namespace
+
+class ImageFileTest : public GuiTest {
+protected:
+    void SetUp() override
+    {
+        GuiTest::SetUp();
+        m_scratch = m_home + "/images";
+        ASSERT_TRUE(wxMkdir(m_scratch));
+    }
+
+    // Opens the file through the real command and dialog; the row it added.
+    void Open(MyFrame1* frame, const wxString& path, int command = ID_OPEN_FILE)
+    {
+        DialogAnswers answers;
+        answers.AnswerFileDialog(frame->m_openDialog, path);
+        const int rowsBefore = frame->m_grid->GetNumberRows();
+        SendCommand(frame, command);
+        ASSERT_TRUE(answers.FileDialogAnswered()) << path;
+        ASSERT_EQ(frame->m_grid->GetNumberRows(), rowsBefore + 1) << path;
+        EXPECT_TRUE(answers.Messages().empty()) << path << ": " << answers.Messages()[0].text;
+    }
+    // The cells of the newest history row.
+    wxString Cell(MyFrame1* frame, int column)
+    {
+        return frame->m_grid->GetCellValue(frame->m_grid->GetNumberRows() - 2, column);
+    }
+    // Scroll units across and down, and pixels per unit.
+    void ExpectScrollArea(MyFrame1* frame, int unitsX, int unitsY, const wxString& what)
+    {
+        int perUnitX = 0, perUnitY = 0;
+        frame->m_videoPanel->GetScrollPixelsPerUnit(&perUnitX, &perUnitY);
+        EXPECT_EQ(perUnitX, 20) << what;
+        EXPECT_EQ(perUnitY, 20) << what;
+        // The scrolled area never reads smaller than the panel; scroll lines
+        // exist only where it is larger.
+        const wxSize client = frame->m_videoPanel->GetClientSize();
+        EXPECT_EQ(frame->m_videoPanel->GetVirtualSize(),
+                  wxSize(std::max(client.x, unitsX * 20), std::max(client.y, unitsY * 20)))
+            << what;
+        if (unitsX * 20 > client.x) {
+            EXPECT_EQ(frame->m_videoPanel->GetScrollLines(wxHORIZONTAL), unitsX) << what;
+        }
+        if (unitsY * 20 > client.y) {
+            EXPECT_EQ(frame->m_videoPanel->GetScrollLines(wxVERTICAL), unitsY) << what;
+        }
+        EXPECT_EQ(frame->m_videoPanel->GetViewStart(), wxPoint(0, 0)) << what;
+    }
+    // A copy of an image file in another format, written by the toolkit.
+    wxString Convert(const wxString& from, const wxString& name, wxBitmapType type)
+    {
+        wxImage image(from);
+        EXPECT_TRUE(image.IsOk()) << from;
+        image.SetOption(wxIMAGE_OPTION_QUALITY, 95);
+        const wxString to = m_scratch + "/" + name;
+        EXPECT_TRUE(image.SaveFile(to, type)) << to;
+        return to;
+    }
+
+    wxString m_scratch; // files the test makes
+};
+
+// Every symbology in each of the five formats gives its row: BMP, GIF and
+// TIFF from the corpus's format rows, PNG from its clean rows, JPEG made
+// from a clean PNG at high quality; the corpus's own JPEGs, made at
+// quality 75, may also read as nothing, never as anything else.
+TEST_F(ImageFileTest, EverySymbologyInEveryFormat)
+{
+    std::vector<FileCase> cases;
+    std::set<std::string> firstClean;
+    for (const corpus::Row& row : corpus::ReadManifest(corpus::Folder())) {
+        if (std::find(std::begin(kSymbologies), std::end(kSymbologies), row.symbology) ==
+            std::end(kSymbologies))
+            continue;
+        FileCase c{CorpusFile(row.file), FormatOf(row.file), row.symbology,
+                   EngineText(row.expected), TypeCell(row.type), true};
+        if (row.condition == "fmt-bmp" || row.condition == "fmt-gif" ||
+            row.condition == "fmt-tiff") {
+            cases.push_back(c);
+        } else if (row.condition == "clean") {
+            cases.push_back(c);
+            if (firstClean.insert(row.symbology).second) {
+                c.path = Convert(c.path, wxString(row.symbology) + ".jpg", wxBITMAP_TYPE_JPEG);
+                c.format = "jpg";
+                cases.push_back(c);
+            }
+        } else if (row.condition == "jpeg75" || row.condition == "camera") {
+            c.required = false;
+            cases.push_back(c);
+        }
+    }
+    // All thirty pairs are there, with a required case each.
+    std::set<std::pair<std::string, std::string>> pairs;
+    for (const FileCase& c : cases) {
+        if (c.required)
+            pairs.insert({c.symbology, c.format});
+    }
+    for (const char* symbology : kSymbologies) {
+        for (const char* format : kFormats)
+            EXPECT_EQ(pairs.count({symbology, format}), 1u) << symbology << " " << format;
+    }
+
+    MyFrame1* frame = OpenWindow();
+    Settle();
+    std::map<std::string, int> maybeRead;
+    for (const FileCase& c : cases) {
+        SCOPED_TRACE(c.path.ToStdString());
+        ASSERT_NO_FATAL_FAILURE(Open(frame, c.path));
+        EXPECT_EQ(Cell(frame, 3), c.path);
+        if (!c.required && Cell(frame, 1) == "NONE") {
+            EXPECT_EQ(Cell(frame, 2), "N/A");
+            continue;
+        }
+        EXPECT_EQ(Cell(frame, 1), c.value);
+        EXPECT_EQ(Cell(frame, 2), c.type);
+        EXPECT_EQ(frame->m_text->GetValue(), c.value);
+        if (!c.required)
+            ++maybeRead[c.symbology];
+        // The picture is the file's, at full size, in an area 60 pixels larger.
+        ASSERT_TRUE(frame->m_image.IsOk());
+        const wxImage file(c.path);
+        EXPECT_EQ(frame->m_image.GetSize(), file.GetSize());
+        ExpectScrollArea(frame, (file.GetWidth() + 60) / 20, (file.GetHeight() + 60) / 20,
+                         c.path);
+    }
+    for (const auto& read : maybeRead)
+        printf("quality-75 JPEGs read: %s %d of 2\n", read.first.c_str(), read.second);
+    // Opening is no camera reading: nothing waits for a second read.
+    EXPECT_EQ(frame->m_state, STATE_IDLE);
+    CloseWindow(frame);
+}
+
+// Files that hold no image data give "NONE" and "N/A" with their path; the
+// panel then shows nothing in an area of 60 by 60 pixels.
+TEST_F(ImageFileTest, DamagedFilesInEveryFormat)
+{
+    // One clean file per format, as the corpus has it or as the toolkit writes it.
+    const wxString png = CorpusFile("images/ean13_clean_v1.png");
+    const wxString sources[] = {
+        CorpusFile("images/ean13_fmt-bmp_v7.bmp"), CorpusFile("images/ean13_fmt-gif_v8.gif"),
+        Convert(png, "source.jpg", wxBITMAP_TYPE_JPEG), png,
+        CorpusFile("images/ean13_fmt-tiff_v1.tif"),
+    };
+    std::mt19937 random(20261207);
+    std::vector<wxString> damaged;
+    for (const wxString& source : sources) {
+        const std::string bytes = ReadBytes(source);
+        ASSERT_GT(bytes.size(), 1000u) << source;
+        const std::string format = FormatOf(source);
+        auto make = [&](const std::string& name, const std::string& content) {
+            const wxString path = m_scratch + "/" + name + "." + format;
+            WriteBytes(path, content);
+            damaged.push_back(path);
+        };
+        make("empty", "");
+        make("signature-only", bytes.substr(0, 8));
+        make("header-only", bytes.substr(0, 40));
+        make("first-sixteenth", bytes.substr(0, bytes.size() / 16));
+        make("text", "This is a shopping list, not a picture.\n");
+        std::string noise(bytes.size(), '\0');
+        for (char& byte : noise)
+            byte = static_cast<char>(random());
+        make("noise", noise);
+        // The signature and header intact, the picture data all noise.
+        make("noise-after-header", bytes.substr(0, 64) + noise.substr(64));
+        // Cut off at the end of an early data block.
+        const std::vector<size_t> ends = GifDataBlockEnds(bytes);
+        if (format == "gif") {
+            ASSERT_GT(ends.size(), 2u);
+            make("cut-at-block-end", bytes.substr(0, ends[1]));
+        }
+    }
+
+    MyFrame1* frame = OpenWindow();
+    Settle();
+    for (const wxString& path : damaged) {
+        ASSERT_NO_FATAL_FAILURE(Open(frame, path));
+        EXPECT_EQ(Cell(frame, 1), "NONE") << path;
+        EXPECT_EQ(Cell(frame, 2), "N/A") << path;
+        EXPECT_EQ(Cell(frame, 3), path);
+        if (!frame->m_image.IsOk())
+            ExpectScrollArea(frame, 3, 3, path);
+    }
+    // A damaged file after a good one shows no trace of the good one.
+    Open(frame, png);
+    EXPECT_TRUE(frame->m_image.IsOk());
+    Open(frame, m_scratch + "/empty.png");
+    EXPECT_FALSE(frame->m_image.IsOk());
+    ExpectScrollArea(frame, 3, 3, "empty.png");
+    CloseWindow(frame);
+}
+
+// Files cut off or damaged anywhere load as far as they can: they may still
+// give their value, never another one, and nothing breaks.
+TEST_F(ImageFileTest, CutAndCorruptedFilesNeverGiveAnotherValue)
+{
+    const wxString png = CorpusFile("images/ean13_clean_v1.png");
+    const struct {
+        wxString path;
+        const char* value;
+    } sources[] = {
+        {CorpusFile("images/ean13_fmt-bmp_v7.bmp"), "2001234567893"},
+        {CorpusFile("images/ean13_fmt-gif_v8.gif"), "1234567890128"},
+        {Convert(png, "source.jpg", wxBITMAP_TYPE_JPEG), "5901234123457"},
+        {png, "5901234123457"},
+        {CorpusFile("images/ean13_fmt-tiff_v1.tif"), "5901234123457"},
+    };
+    std::mt19937 random(7);
+    MyFrame1* frame = OpenWindow();
+    Settle();
+    for (const auto& source : sources) {
+        const std::string bytes = ReadBytes(source.path);
+        const std::string format = FormatOf(source.path);
+        std::vector<std::string> variants;
+        for (int sixteenths = 2; sixteenths < 16; sixteenths += 2)
+            variants.push_back(bytes.substr(0, bytes.size() * sixteenths / 16));
+        for (int i = 0; i < 6; ++i) {
+            std::string corrupted = bytes;
+            for (int k = 0; k < 20; ++k)
+                corrupted[64 + random() % (corrupted.size() - 64)] = static_cast<char>(random());
+            variants.push_back(corrupted);
+        }
+        for (size_t i = 0; i < variants.size(); ++i) {
+            const wxString path = m_scratch + wxString::Format("/damaged-%zu.", i) + format;
+            WriteBytes(path, variants[i]);
+            ASSERT_NO_FATAL_FAILURE(Open(frame, path));
+            const wxString value = Cell(frame, 1);
+            EXPECT_TRUE(value == "NONE" || value == source.value) << path << ": " << value;
+            EXPECT_EQ(Cell(frame, 2), value == "NONE" ? "N/A" : "EAN 13") << path;
+        }
+    }
+    CloseWindow(frame);
+}
+
+TEST_F(ImageFileTest, ScrollAreaIsThePictureAndSixtyPixels)
+{
+    const struct {
+        int width;
+        int height;
+        int unitsX;
+        int unitsY;
+    } sizes[] = {{1000, 700, 53, 38}, {1, 1, 3, 3}, {19, 21, 3, 4}, {640, 480, 35, 27}};
+    MyFrame1* frame = OpenWindow();
+    Settle();
+    for (const auto& size : sizes) {
+        wxImage picture(size.width, size.height);
+        const wxString path = m_scratch + wxString::Format("/%dx%d.png", size.width, size.height);
+        ASSERT_TRUE(picture.SaveFile(path, wxBITMAP_TYPE_PNG));
+        // Scrolled away first: the new picture starts at its top left.
+        frame->m_videoPanel->Scroll(5, 5);
+        Open(frame, path);
+        EXPECT_EQ(Cell(frame, 1), "NONE");
+        ExpectScrollArea(frame, size.unitsX, size.unitsY, path);
+        if (size.width == 1000) {
+            EXPECT_EQ(frame->m_videoPanel->GetScrollLines(wxHORIZONTAL), 53);
+            EXPECT_EQ(frame->m_videoPanel->GetScrollLines(wxVERTICAL), 38);
+        }
+    }
+    CloseWindow(frame);
+}
+
+// Files are read with Code 128 whatever its tool says; the scanner keeps
+// it, also for the camera, until a type tool is clicked.
+TEST_F(ImageFileTest, Code128StaysOnAfterAFile)
+{
+    WriteFile(UserFile(), "[Morvelix Barcode Reader]\nBarcodeTypes=15\n");
+    MyFrame1* frame = OpenWindow();
+    Settle();
+    ASSERT_EQ(frame->m_scanner.m_decoderSet.GetTypes(), 15);
+    const wxString code128 = CorpusFile("images/code128_fmt-bmp_v10.bmp");
+    Open(frame, code128, ID_MENU_OPEN_FILE);
+    EXPECT_EQ(Cell(frame, 1), "1234ABCD");
+    EXPECT_EQ(Cell(frame, 2), "CODEBAR 128");
+    EXPECT_EQ(frame->m_scanner.m_decoderSet.GetTypes(), 31);
+    EXPECT_FALSE(frame->m_typeToolBar->GetToolState(ID_CODEBAR128)) << "the tools stay";
+    // The camera's scans use the same scanner.
+    barcode::Image image = {frame->m_image.GetData(),
+                            static_cast<uint32_t>(frame->m_image.GetWidth()),
+                            static_cast<uint32_t>(frame->m_image.GetHeight()),
+                            frame->m_image.GetWidth(), barcode::PIXEL_RGB24};
+    EXPECT_EQ(frame->m_scanner.Scan(&image).value, "1234ABCD");
+    CloseWindow(frame);
+    wxString saved;
+    ASSERT_TRUE(ReadStored(UserFile(), "BarcodeTypes", &saved));
+    EXPECT_EQ(saved, "31");
+
+    // A click on a type tool brings the types back to the tools.
+    WriteFile(UserFile(), "[Morvelix Barcode Reader]\nBarcodeTypes=15\n");
+    frame = OpenWindow();
+    Settle();
+    Open(frame, code128);
+    ClickTool(frame->m_typeToolBar, ID_UPCE);
+    ClickTool(frame->m_typeToolBar, ID_UPCE);
+    EXPECT_EQ(frame->m_scanner.m_decoderSet.GetTypes(), 15);
+    Open(frame, code128);
+    EXPECT_EQ(Cell(frame, 1), "1234ABCD") << "each file adds Code 128 again";
+    CloseWindow(frame);
+}
+
+// Cancelling still stops live scanning; the camera stays as it was.
+TEST_F(ImageFileTest, CancelStopsLiveScanningOnly)
+{
+    MyFrame1* frame = OpenWindow();
+    Settle();
+    const wxString png = CorpusFile("images/ean8_clean_v1.png");
+    Open(frame, png);
+    const int rows = frame->m_grid->GetNumberRows();
+    frame->m_state = STATE_PLAYING;
+    DialogAnswers answers;
+    answers.AnswerFileDialog(frame->m_openDialog, wxEmptyString, -1, false);
+    SendCommand(frame, ID_OPEN_FILE);
+    EXPECT_TRUE(answers.FileDialogAnswered());
+    EXPECT_EQ(frame->m_state, STATE_IDLE);
+    EXPECT_EQ(frame->m_grid->GetNumberRows(), rows);
+    EXPECT_TRUE(frame->m_image.IsOk()) << "the picture stays";
+    EXPECT_EQ(frame->m_scanner.m_decoderSet.GetTypes(), 31);
+    CloseWindow(frame);
+}
+
+// The panel shows the picture at full size from its top left corner; the
+// first paint of a picture clears the panel once.
+TEST_F(ImageFileTest, ThePanelShowsThePicture)
+{
+    // Four colour blocks, so that a shift or a scaling shows.
+    wxImage picture(200, 120);
+    const wxColour colours[] = {{200, 30, 30}, {30, 160, 40}, {20, 40, 190}, {230, 200, 20}};
+    for (int y = 0; y < 120; ++y) {
+        for (int x = 0; x < 200; ++x) {
+            const wxColour& c = colours[(y >= 60) * 2 + (x >= 100)];
+            picture.SetRGB(x, y, c.Red(), c.Green(), c.Blue());
+        }
+    }
+    const wxString path = m_scratch + "/blocks.png";
+    ASSERT_TRUE(picture.SaveFile(path, wxBITMAP_TYPE_PNG));
+
+    MyFrame1* frame = OpenWindow();
+    frame->Raise();
+    Settle(20);
+    EXPECT_TRUE(frame->m_clearOnPaint);
+    Open(frame, path);
+    frame->m_videoPanel->Update();
+    Settle(20);
+    EXPECT_FALSE(frame->m_clearOnPaint) << "cleared once, at the first paint";
+
+    // What the screen shows at the panel's top left.
+    const wxPoint origin = frame->m_videoPanel->GetScreenPosition();
+    wxBitmap shot(220, 140);
+    {
+        wxMemoryDC memory(shot);
+        wxScreenDC screen;
+        memory.Blit(0, 0, 220, 140, &screen, origin.x, origin.y);
+    }
+    const wxImage shown = shot.ConvertToImage();
+    const struct {
+        int x;
+        int y;
+        int block;
+    } probes[] = {{1, 1, 0}, {98, 58, 0}, {101, 1, 1}, {198, 58, 1},
+                  {1, 61, 2}, {98, 118, 2}, {101, 61, 3}, {198, 118, 3}};
+    for (const auto& p : probes) {
+        const wxColour& c = colours[p.block];
+        EXPECT_EQ(wxColour(shown.GetRed(p.x, p.y), shown.GetGreen(p.x, p.y),
+                           shown.GetBlue(p.x, p.y)),
+                  c)
+            << p.x << "," << p.y;
+    }
+    // Beyond the picture: not the picture's colours.
+    const wxColour beyond(shown.GetRed(210, 130), shown.GetGreen(210, 130),
+                          shown.GetBlue(210, 130));
+    for (const wxColour& c : colours)
+        EXPECT_NE(beyond, c);
+    CloseWindow(frame);
+}
+
+TEST_F(ImageFileTest, TextBoxIsWhiteWhileFocused)
+{
+    MyFrame1* frame = OpenWindow();
+    Settle();
+    const wxColour light = wxSystemSettings::GetColour(wxSYS_COLOUR_3DLIGHT);
+    EXPECT_EQ(frame->m_text->GetBackgroundColour(), light);
+    wxFocusEvent gained(wxEVT_SET_FOCUS, frame->m_text->GetId());
+    gained.SetEventObject(frame->m_text);
+    frame->m_text->GetEventHandler()->ProcessEvent(gained);
+    EXPECT_EQ(frame->m_text->GetBackgroundColour(), wxColour(255, 255, 255));
+    wxFocusEvent lost(wxEVT_KILL_FOCUS, frame->m_text->GetId());
+    lost.SetEventObject(frame->m_text);
+    frame->m_text->GetEventHandler()->ProcessEvent(lost);
+    EXPECT_EQ(frame->m_text->GetBackgroundColour(), light);
+    CloseWindow(frame);
+}
+
+// Each opening starts in the folder of the last one, and that folder is
+// stored at exit, also when the last opening was cancelled.
+TEST_F(ImageFileTest, TheDialogKeepsItsFolder)
+{
+    MyFrame1* frame = OpenWindow();
+    Settle();
+    const wxString picture = m_scratch + "/white.png";
+    ASSERT_TRUE(wxImage(40, 30).SaveFile(picture, wxBITMAP_TYPE_PNG));
+    Open(frame, picture);
+    for (int i = 0; i < 2; ++i) {
+        DialogAnswers answers;
+        answers.AnswerFileDialog(frame->m_openDialog, wxEmptyString, -1, false);
+        SendCommand(frame, ID_OPEN_FILE);
+        EXPECT_EQ(answers.FolderShown(), m_scratch) << "opening " << i;
+    }
+    CloseWindow(frame);
+    wxString stored;
+    ASSERT_TRUE(ReadStored(UserFile(), "Path", &stored));
+    EXPECT_EQ(stored, m_scratch);
+}

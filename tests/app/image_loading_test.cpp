@@ -1,0 +1,179 @@
+#include "image_loading.h"
+
+#include <gtest/gtest.h>
+
+#include <fstream>
+#include <random>
+
+#include <wx/filename.h>
+
+#include "corpus.h"
+#include "gif_blocks.h"
+#include "main_frame_ex.h"
+#include "scanner.h"
+
+namespace {
+
+std::string ReadBytes(const std::string& path)
+{
+    std::ifstream in(path, std::ios::binary);
+    return std::string(std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>());
+}
+
+class Scratch {
+public:
+    Scratch()
+    {
+        char pattern[] = P_tmpdir "/morvelix-load-XXXXXX";
+        if (mkdtemp(pattern))
+            m_folder = pattern;
+    }
+    ~Scratch() { wxFileName::Rmdir(m_folder, wxPATH_RMDIR_RECURSIVE); }
+    wxString Write(const std::string& name, const std::string& bytes)
+    {
+        const wxString path = m_folder + "/" + name;
+        std::ofstream out(path.ToStdString(), std::ios::binary);
+        out << bytes;
+        return path;
+    }
+
+private:
+    wxString m_folder;
+};
+
+// What the file road makes of the picture: the value, or "" for nothing.
+std::string ScanValue(const wxImage& image)
+{
+    if (!image.IsOk())
+        return std::string();
+    barcode::Scanner scanner;
+    scanner.SetTypes(31);
+    const barcode::Image record = {image.GetData(), static_cast<uint32_t>(image.GetWidth()),
+                                   static_cast<uint32_t>(image.GetHeight()), image.GetWidth(),
+                                   barcode::PIXEL_RGB24};
+    return scanner.Scan(&record).value;
+}
+
+std::vector<corpus::Row> GifRows()
+{
+    std::vector<corpus::Row> rows;
+    for (const corpus::Row& row : corpus::ReadManifest(corpus::Folder())) {
+        if (row.condition == "fmt-gif")
+            rows.push_back(row);
+    }
+    return rows;
+}
+
+} // namespace
+
+// An intact GIF gives the same pixels as the toolkit's own decoder.
+TEST(LoadImageFileTest, GifPixelsAsTheToolkitReadsThem)
+{
+    const auto rows = GifRows();
+    ASSERT_EQ(rows.size(), 6u);
+    for (const corpus::Row& row : rows) {
+        const wxString path = corpus::Folder() + "/" + row.file;
+        wxImage loaded;
+        ASSERT_TRUE(LoadImageFile(loaded, path)) << path;
+        const wxImage reference(path, wxBITMAP_TYPE_GIF);
+        ASSERT_TRUE(reference.IsOk()) << path;
+        ASSERT_EQ(loaded.GetSize(), reference.GetSize()) << path;
+        const size_t bytes = static_cast<size_t>(loaded.GetWidth()) * loaded.GetHeight() * 3;
+        EXPECT_EQ(std::string(reinterpret_cast<const char*>(loaded.GetData()), bytes),
+                  std::string(reinterpret_cast<const char*>(reference.GetData()), bytes))
+            << path;
+        EXPECT_EQ(ScanValue(loaded), row.expected) << path;
+    }
+}
+
+// A GIF cut off at the end of one of its data blocks sent the toolkit's
+// decoder reading far past its buffer. Every cut and damage is read as
+// far as it goes and gives its own value or nothing.
+TEST(LoadImageFileTest, CutAndDamagedGifsAreSafe)
+{
+    Scratch scratch;
+    std::mt19937 random(1207);
+    for (const corpus::Row& row : GifRows()) {
+        const std::string bytes = ReadBytes(corpus::Folder() + "/" + row.file);
+        std::vector<std::string> variants;
+        const std::vector<size_t> ends = GifDataBlockEnds(bytes);
+        ASSERT_GT(ends.size(), 3u) << row.file;
+        for (size_t end : ends) {
+            variants.push_back(bytes.substr(0, end));
+            variants.push_back(bytes.substr(0, end + 1));
+        }
+        for (size_t length = 0; length < bytes.size(); length += 397)
+            variants.push_back(bytes.substr(0, length));
+        for (int i = 0; i < 24; ++i) {
+            std::string damaged = bytes;
+            for (int k = 0; k < 1 + i % 8; ++k)
+                damaged[6 + random() % (damaged.size() - 6)] = static_cast<char>(random());
+            variants.push_back(damaged);
+        }
+        for (size_t i = 0; i < variants.size(); ++i) {
+            const wxString path = scratch.Write("cut.gif", variants[i]);
+            wxImage image;
+            const bool loaded = LoadImageFile(image, path);
+            EXPECT_EQ(loaded, image.IsOk());
+            const std::string value = ScanValue(image);
+            EXPECT_TRUE(value.empty() || value == row.expected)
+                << row.file << " variant " << i << " (" << variants[i].size() << " bytes): "
+                << value;
+        }
+    }
+}
+
+TEST(LoadImageFileTest, TransparentGifPixelsAreWhite)
+{
+    // Two pixels: palette colour 0, then colour 1, which is transparent.
+    const std::string gif(
+        "GIF89a\x02\x00\x01\x00\x80\x00\x00"  // 2 x 1, a global table of two colours
+        "\x0a\x14\x1e\x01\x02\x03"              // (10, 20, 30) and (1, 2, 3)
+        "\x21\xf9\x04\x01\x00\x00\x01\x00"      // colour 1 is transparent
+        "\x2c\x00\x00\x00\x00\x02\x00\x01\x00\x00" // the image, no local table
+        "\x02\x02\x44\x0a\x00"                  // codes clear, 0, 1, end in 3 bits
+        "\x3b",
+        41);
+    Scratch scratch;
+    wxImage loaded;
+    ASSERT_TRUE(LoadImageFile(loaded, scratch.Write("transparent.gif", gif)));
+    ASSERT_EQ(loaded.GetSize(), wxSize(2, 1));
+    EXPECT_EQ(wxColour(loaded.GetRed(0, 0), loaded.GetGreen(0, 0), loaded.GetBlue(0, 0)),
+              wxColour(10, 20, 30));
+    EXPECT_EQ(wxColour(loaded.GetRed(1, 0), loaded.GetGreen(1, 0), loaded.GetBlue(1, 0)),
+              wxColour(255, 255, 255));
+}
+
+TEST(LoadImageFileTest, FilesThatAreNoImages)
+{
+    Scratch scratch;
+    const struct {
+        const char* name;
+        std::string bytes;
+    } files[] = {
+        {"empty.gif", ""},
+        {"signature.gif", "GIF89a"},
+        {"text.png", "not a picture\n"},
+        {"empty.bmp", ""},
+    };
+    for (const auto& file : files) {
+        wxImage image(4, 4);
+        EXPECT_FALSE(LoadImageFile(image, scratch.Write(file.name, file.bytes))) << file.name;
+        EXPECT_FALSE(image.IsOk()) << file.name << ": the old picture is gone";
+    }
+    wxImage image;
+    EXPECT_FALSE(LoadImageFile(image, "/no/such/file.gif"));
+    EXPECT_FALSE(image.IsOk());
+}
+
+// The content decides, not the name.
+TEST(LoadImageFileTest, ContentDecidesTheFormat)
+{
+    Scratch scratch;
+    for (const char* file : {"images/ean13_fmt-gif_v8.gif", "images/ean13_fmt-bmp_v7.bmp"}) {
+        const std::string bytes = ReadBytes(corpus::Folder() + "/" + file);
+        wxImage image;
+        ASSERT_TRUE(LoadImageFile(image, scratch.Write("misnamed.png", bytes))) << file;
+        EXPECT_FALSE(ScanValue(image).empty()) << file;
+    }
+}
