@@ -31,6 +31,7 @@ CaptureDevice::CaptureDevice()
       reopenWhenFrozen(false),
       freezeThreshold(10000),
       pollCount(0),
+      lastSampleTaken(0),
       connectionType(PhysConn_Video_Composite),
       connectionIndex(0),
       deviceId(-1),

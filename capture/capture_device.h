@@ -50,6 +50,7 @@ public:
     bool reopenWhenFrozen;   // reopen when no sample comes for freezeThreshold polls
     int freezeThreshold;
     unsigned int pollCount;  // callback-mode polls of this record
+    LONGLONG lastSampleTaken;  // buffer mode: number of the grabber's sample GetPixels last took
     int connectionType;      // physical connector for crossbar routing
     int connectionIndex;     // as OpenDevice received it
     int deviceId;            // slot index, once set-up has begun

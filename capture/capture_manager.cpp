@@ -257,7 +257,14 @@ bool CaptureManager::ValidOpenDevice(int deviceId) const {
 
 bool CaptureManager::HasNewFrame(int deviceId) {
     if (!ValidOpenDevice(deviceId)) return false;
-    if (!callbackMode) return true;
+    if (!callbackMode) {
+        // A sample that GetPixels has already taken is no new frame: reading
+        // one picture twice would confirm a camera reading with itself.
+        CaptureDevice* device = devices[deviceId];
+        LONGLONG number = 0;
+        return device->grabber->GetCurrentSampleNumber(&number) == S_OK && number != 0 &&
+               number != device->lastSampleTaken;
+    }
 
     CaptureDevice* device = devices[deviceId];
     SampleGrabberCallback* callback = device->callback;
@@ -298,6 +305,11 @@ bool CaptureManager::GetPixels(int deviceId, BYTE* dst) {
         std::printf("ERROR: GetPixels() - Unable to grab frame for device %i\n", deviceId);
         return false;
     }
+    // The sample copied is this one or, when another came in meanwhile, an
+    // older one: noting the newest at worst passes over a frame, and never
+    // offers one picture twice.
+    LONGLONG number = 0;
+    if (device->grabber->GetCurrentSampleNumber(&number) == S_OK) device->lastSampleTaken = number;
     if (size != device->frameBytes) {
         std::printf("ERROR: GetPixels() - bufferSizes do not match!\n");
         return false;

@@ -221,6 +221,10 @@ struct ISampleGrabber : IUnknown {
     // Copies the latest sample whole into buffer; size is its capacity in
     // bytes on the way in and the sample's length on the way out.
     virtual HRESULT GetCurrentBuffer(LONG* size, LONG* buffer) = 0;
+    // Not in DirectShow's grabber: the number of the buffered sample, one more
+    // for every sample buffered since the grabber was made; 0 while none is.
+    // It tells a poller whether the buffer holds a sample it has not had.
+    virtual HRESULT GetCurrentSampleNumber(LONGLONG* number) = 0;
     // method 0 calls SampleCB, method 1 BufferCB; a null callback detaches,
     // and once SetCallback has returned the previous callback is not running.
     virtual HRESULT SetCallback(ISampleGrabberCB* callback, LONG method) = 0;

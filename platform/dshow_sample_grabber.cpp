@@ -67,6 +67,13 @@ public:
         return S_OK;
     }
 
+    HRESULT GetCurrentSampleNumber(LONGLONG* number) override {
+        if (number == nullptr) return E_POINTER;
+        std::lock_guard<std::mutex> hold(m_bufferLock);
+        *number = m_hasSample ? m_sampleNumber : 0;
+        return S_OK;
+    }
+
     HRESULT SetCallback(ISampleGrabberCB* callback, LONG method) override {
         if (method != 0 && method != 1) return E_INVALIDARG;
         // Waits for a callback that is running on the streaming thread.
@@ -96,6 +103,7 @@ public:
                 m_sample.resize(static_cast<size_t>(length));
                 std::memcpy(m_sample.data(), data, m_sample.size());
                 m_hasSample = !m_lost;
+                ++m_sampleNumber;
             }
         }
         {
@@ -138,6 +146,7 @@ private:
     bool m_hasSample = false;
     bool m_lost = false;
     std::vector<BYTE> m_sample;
+    LONGLONG m_sampleNumber = 0;  // of the buffered sample; never reused
 
     std::mutex m_callbackLock;  // held while the callback runs
     ISampleGrabberCB* m_callback = nullptr;

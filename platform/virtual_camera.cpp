@@ -5,6 +5,7 @@
 #include <sys/mman.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <cerrno>
 #include <cstdio>
 #include <cstdlib>
@@ -21,12 +22,13 @@ constexpr off_t kBufferOffsetStep = 1 << 24;
 // Encoded frames kept for reuse; beyond this they are made again when shown.
 constexpr size_t kFrameBudgetBytes = 64u << 20;
 
-uint32_t HoldFromEnvironment() {
-    const char* text = std::getenv("MORVELIX_VIRTUAL_CAMERA_HOLD");
-    if (text == nullptr || text[0] == '\0') return 30;
+// A whole number from 1 to limit in the environment variable, else fallback.
+uint32_t NumberFromEnvironment(const char* name, uint32_t fallback, long limit) {
+    const char* text = std::getenv(name);
+    if (text == nullptr || text[0] == '\0') return fallback;
     char* end = nullptr;
-    long frames = std::strtol(text, &end, 10);
-    return *end == '\0' && frames > 0 ? static_cast<uint32_t>(frames) : 30;
+    long number = std::strtol(text, &end, 10);
+    return *end == '\0' && number > 0 && number <= limit ? static_cast<uint32_t>(number) : fallback;
 }
 
 void CopyText(uint8_t* field, size_t capacity, const char* text) {
@@ -36,10 +38,14 @@ void CopyText(uint8_t* field, size_t capacity, const char* text) {
 
 }  // namespace
 
-VirtualCamera::VirtualCamera(std::string source) : VirtualCamera(std::move(source), HoldFromEnvironment()) {}
+VirtualCamera::VirtualCamera(std::string source)
+    : VirtualCamera(std::move(source), NumberFromEnvironment("MORVELIX_VIRTUAL_CAMERA_HOLD", 30, 1L << 30),
+                    NumberFromEnvironment("MORVELIX_VIRTUAL_CAMERA_FPS", kFramesPerSecond, kMaxFramesPerSecond)) {}
 
-VirtualCamera::VirtualCamera(std::string source, uint32_t framesPerImage)
-    : m_source(std::move(source)), m_framesPerImage(framesPerImage == 0 ? 1 : framesPerImage) {}
+VirtualCamera::VirtualCamera(std::string source, uint32_t framesPerImage, uint32_t framesPerSecond)
+    : m_source(std::move(source)),
+      m_framesPerImage(framesPerImage == 0 ? 1 : framesPerImage),
+      m_framesPerSecond(framesPerSecond == 0 ? 1 : std::min(framesPerSecond, kMaxFramesPerSecond)) {}
 
 VirtualCamera::~VirtualCamera() {
     for (auto& entry : m_handles) ::close(entry.first);
@@ -159,7 +165,7 @@ int VirtualCamera::Ioctl(int fd, unsigned long request, void* argument) {
             auto* interval = static_cast<v4l2_frmivalenum*>(argument);
             if (interval->index != 0) return Fail(EINVAL);
             interval->type = V4L2_FRMIVAL_TYPE_DISCRETE;
-            interval->discrete = {1, kFramesPerSecond};
+            interval->discrete = {1, m_framesPerSecond};
             return 0;
         }
         case VIDIOC_G_FMT:
@@ -172,7 +178,7 @@ int VirtualCamera::Ioctl(int fd, unsigned long request, void* argument) {
             if (parameters->type != V4L2_BUF_TYPE_VIDEO_CAPTURE) return Fail(EINVAL);
             std::memset(&parameters->parm, 0, sizeof parameters->parm);
             parameters->parm.capture.capability = V4L2_CAP_TIMEPERFRAME;
-            parameters->parm.capture.timeperframe = {1, kFramesPerSecond};
+            parameters->parm.capture.timeperframe = {1, m_framesPerSecond};
             return 0;
         }
         case VIDIOC_REQBUFS:
@@ -295,7 +301,7 @@ int VirtualCamera::BufferIoctl(Handle& handle, unsigned long request, void* argu
 
 std::chrono::steady_clock::time_point VirtualCamera::DueTime(const Handle& handle) const {
     // A consumer that falls behind gets the next frame at once: no frame is skipped.
-    return handle.started + std::chrono::microseconds(handle.sequence * 1000000 / kFramesPerSecond);
+    return handle.started + std::chrono::microseconds(handle.sequence * 1000000 / m_framesPerSecond);
 }
 
 const std::vector<uint8_t>& VirtualCamera::Frame(uint32_t pixelFormat, uint32_t width, uint32_t height,

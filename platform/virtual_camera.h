@@ -6,9 +6,10 @@
 //
 // MORVELIX_VIRTUAL_CAMERA=<image file or folder> selects it; then it is the
 // only video input device. MORVELIX_VIRTUAL_CAMERA_HOLD=<n> shows each image
-// for n frames (default 30, one second). Frames come at 30 per second; frame
-// k of a stream shows image (k / n) modulo the number of images, so the
-// sequence is the same on every run.
+// for n frames (default 30, one second). Frames come at 30 per second, or at
+// MORVELIX_VIRTUAL_CAMERA_FPS=<1 to 1000> per second; frame k of a stream
+// shows image (k / n) modulo the number of images, so the sequence is the
+// same on every run.
 #pragma once
 
 #include <chrono>
@@ -25,16 +26,18 @@ class VirtualCamera final : public VideoKernel {
 public:
     static constexpr const char* kNodePath = "/dev/morvelix-virtual-camera";
     static constexpr const char* kCardName = "Morvelix Virtual Camera";
-    static constexpr uint32_t kFramesPerSecond = 30;
+    static constexpr uint32_t kFramesPerSecond = 30; // unless the environment says otherwise
+    static constexpr uint32_t kMaxFramesPerSecond = 1000;
 
     // The sizes offered in YUYV; motion JPEG takes any size within kMaxWidth × kMaxHeight.
     static constexpr uint32_t kSizes[][2] = {{320, 240},   {640, 480},   {800, 600},   {1024, 768},
                                              {1280, 720},  {1280, 960},  {1600, 1200}, {1920, 1080}};
     static constexpr uint32_t kMinWidth = 16, kMinHeight = 16, kMaxWidth = 2560, kMaxHeight = 1920;
 
-    // Reads MORVELIX_VIRTUAL_CAMERA_HOLD for the frames per image.
+    // Reads MORVELIX_VIRTUAL_CAMERA_HOLD for the frames per image and
+    // MORVELIX_VIRTUAL_CAMERA_FPS for the frame rate.
     explicit VirtualCamera(std::string source);
-    VirtualCamera(std::string source, uint32_t framesPerImage);
+    VirtualCamera(std::string source, uint32_t framesPerImage, uint32_t framesPerSecond = kFramesPerSecond);
     ~VirtualCamera() override;
 
     std::vector<std::string> ListNodes() override;
@@ -76,6 +79,7 @@ private:
 
     std::string m_source;
     uint32_t m_framesPerImage;
+    uint32_t m_framesPerSecond;
     std::mutex m_lock;
     bool m_loaded = false;
     std::vector<std::string> m_images;

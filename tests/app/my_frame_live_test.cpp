@@ -60,13 +60,14 @@ std::string Typed(const std::string& value)
 class LiveScanningTest : public GuiTest {
 protected:
     // The virtual camera shows these images in turn, each for `hold` frames.
-    void UseCamera(const std::vector<Code>& codes, uint32_t hold)
+    void UseCamera(const std::vector<Code>& codes, uint32_t hold,
+                   uint32_t framesPerSecond = VirtualCamera::kFramesPerSecond)
     {
         for (size_t i = 0; i < codes.size(); ++i) {
             const std::string link = m_images.File(std::to_string(10 + i) + "-" + codes[i].image + ".png");
             std::filesystem::create_symlink(CorpusImage(codes[i].image), link);
         }
-        m_camera = std::make_unique<VirtualCamera>(m_images.Path(), hold);
+        m_camera = std::make_unique<VirtualCamera>(m_images.Path(), hold, framesPerSecond);
         m_previousKernel = SetVideoKernelForTesting(m_camera.get());
     }
 
@@ -275,8 +276,9 @@ size_t ResidentBytes()
 
 using LiveSoakTest = LiveScanningTest;
 
-// 20,000 frames through the frame step, as fast as it runs, with codes and
-// empty frames in turn; the history is cleared now and then as a user would.
+// 20,000 frames through the frame step, each a new one from a camera that
+// sends them as fast as it can make them, with codes and empty frames in
+// turn; the history is cleared now and then as a user would.
 TEST_F(LiveSoakTest, TwentyThousandFramesLeaveMemoryFlat)
 {
     constexpr int kWarmUp = 2000;
@@ -292,7 +294,7 @@ TEST_F(LiveSoakTest, TwentyThousandFramesLeaveMemoryFlat)
     constexpr size_t kResidentBound = 16 << 20; // bytes
 #endif
     const Code blank = {"neg_blank", "", ""};
-    UseCamera({kEan13, blank, kCode128Fnc4, blank}, 3);
+    UseCamera({kEan13, blank, kCode128Fnc4, blank}, 3, VirtualCamera::kMaxFramesPerSecond);
     MyFrame1* frame = OpenQuietWindow();
     FocusNowhere();
     SendCommand(frame, ID_PLAY);
@@ -302,6 +304,8 @@ TEST_F(LiveSoakTest, TwentyThousandFramesLeaveMemoryFlat)
     size_t heapBefore = 0, residentBefore = 0;
     for (int i = 1; i <= kFrames; ++i) {
         frame->m_timer->Stop();
+        ASSERT_TRUE(testing_support::WaitFor([&] { return frame->m_capture.HasNewFrame(frame->m_camera); }, 5s))
+            << "no new frame after " << i - 1;
         Step(frame);
         if (i % kClearEvery == 0) {
             accepted += static_cast<int>(HistoryRows(frame).size());

@@ -157,9 +157,33 @@ TEST(BufferMode, DeviceThatDisappearsWhileStreamingGivesNoMoreFrames) {
     StdoutLines out;
     EXPECT_TRUE(WaitUntil([&] { return !manager.GetPixels(0, frame.data()); }));
     EXPECT_NE(out.Take().find("ERROR: GetPixels() - Unable to grab frame for device 0\n"), std::string::npos);
-    EXPECT_TRUE(manager.HasNewFrame(0));  // still set up until it is closed
+    EXPECT_FALSE(manager.HasNewFrame(0));  // nothing left to take
+    EXPECT_TRUE(manager.devices[0]->ready);  // set up until it is closed
     manager.CloseDevice(0);
     EXPECT_EQ(kernel.OpenDescriptors(), 0);
+}
+
+// Polling offers each of the grabber's samples once: scanning one picture
+// twice would let a reading confirm itself.
+TEST(BufferMode, EachSampleIsANewFrameOnce) {
+    FakeVideoKernel kernel;
+    CountingCamera(kernel).framesBeforeStall = 3;
+    CaptureManager manager;
+    manager.setUseCallback(false);
+    ASSERT_TRUE(manager.OpenDevice(0, 4, 2, 3));
+    std::vector<BYTE> frame(24);
+    // Once the camera has stalled, its last sample is new until taken.
+    ASSERT_TRUE(WaitUntil([&] { return kernel.FramesSent(0) >= 3; }));
+    ASSERT_TRUE(WaitUntil([&] { return manager.HasNewFrame(0); }));
+    ASSERT_TRUE(manager.GetPixels(0, frame.data()));
+    const std::vector<BYTE> taken = frame;
+    EXPECT_FALSE(manager.HasNewFrame(0));
+    EXPECT_FALSE(manager.HasNewFrame(0));
+    // Asked anyway, the grabber still hands out the same picture.
+    ASSERT_TRUE(manager.GetPixels(0, frame.data()));
+    EXPECT_EQ(frame, taken);
+    EXPECT_FALSE(manager.HasNewFrame(0));
+    manager.CloseDevice(0);
 }
 
 TEST(BufferMode, DeviceThatNeverSendsAFrameIsGivenUpAfterFiveSeconds) {
