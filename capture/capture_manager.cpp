@@ -319,18 +319,18 @@ bool CaptureManager::GetPixels(int deviceId, BYTE* dst) {
 }
 
 void FlipAndSwapPixels(BYTE* dst, int height, const BYTE* src, int width) {
-    const int rowBytes = width * 3;
-    const int total = rowBytes * height;
     if (width <= 0 || height <= 0) return;
-    const int pixels = total / 3;
-    const BYTE* source = src + static_cast<size_t>(height - 1) * rowBytes;
-    for (int i = 0; i < pixels; ++i) {
-        if (i > 0 && i % width == 0) source -= 2 * rowBytes;
-        dst[0] = source[2];
-        dst[1] = source[1];
-        dst[2] = source[0];
-        dst += 3;
-        source += 3;
+    const size_t rowBytes = static_cast<size_t>(width) * 3;
+    // The destination is written strictly in order, row by row from the
+    // source's last row up.
+    for (int row = height - 1; row >= 0; --row) {
+        const BYTE* source = src + static_cast<size_t>(row) * rowBytes;
+        const BYTE* const end = source + rowBytes;
+        for (; source != end; source += 3, dst += 3) {
+            dst[0] = source[2];
+            dst[1] = source[1];
+            dst[2] = source[0];
+        }
     }
 }
 
