@@ -234,90 +234,58 @@ wxMainFrame::wxMainFrame(const wxString& title, const wxSize& size, const wxStri
 
     m_statusBar = CreateStatusBar(2, wxST_SIZEGRIP, wxID_ANY, "status_line");
 
-    // Tool clicks of all three toolbars and menu selections reach the frame
-    // as command events.
-    Connect(ID_UPCA_EAN13, wxEVT_COMMAND_MENU_SELECTED,
-            wxCommandEventHandler(wxMainFrame::OnUpcaEan13));
-    Connect(ID_EAN8, wxEVT_COMMAND_MENU_SELECTED, wxCommandEventHandler(wxMainFrame::OnEan8));
-    Connect(ID_UPCE, wxEVT_COMMAND_MENU_SELECTED, wxCommandEventHandler(wxMainFrame::OnUpce));
-    Connect(ID_CODEBAR39, wxEVT_COMMAND_MENU_SELECTED,
-            wxCommandEventHandler(wxMainFrame::OnCodebar39));
-    Connect(ID_CODEBAR128, wxEVT_COMMAND_MENU_SELECTED,
-            wxCommandEventHandler(wxMainFrame::OnCodebar128));
-    Connect(ID_OMNI_DIRECTIONAL, wxEVT_COMMAND_MENU_SELECTED,
-            wxCommandEventHandler(wxMainFrame::OnOmniDirectional));
-    Connect(ID_BI_DIRECTIONAL, wxEVT_COMMAND_MENU_SELECTED,
-            wxCommandEventHandler(wxMainFrame::OnBiDirectional));
-    Connect(ID_PLAY, wxEVT_COMMAND_MENU_SELECTED, wxCommandEventHandler(wxMainFrame::OnPlay));
-    Connect(ID_PAUSE, wxEVT_COMMAND_MENU_SELECTED, wxCommandEventHandler(wxMainFrame::OnPause));
-    Connect(ID_OPEN_FILE, wxEVT_COMMAND_MENU_SELECTED,
-            wxCommandEventHandler(wxMainFrame::OnOpenFile));
-    Connect(ID_CAMERA_SETTINGS, wxEVT_COMMAND_MENU_SELECTED,
-            wxCommandEventHandler(wxMainFrame::OnCameraSettings));
-    m_text->Connect(wxEVT_KILL_FOCUS, wxFocusEventHandler(wxMainFrame::OnTextKillFocus), nullptr,
-                    this);
-    m_text->Connect(wxEVT_SET_FOCUS, wxFocusEventHandler(wxMainFrame::OnTextSetFocus), nullptr,
-                    this);
-    m_videoPanel->Connect(wxEVT_PAINT, wxPaintEventHandler(wxMainFrame::OnVideoPanelPaint),
-                          nullptr, this);
-    m_videoPanel->Connect(wxEVT_SIZE, wxSizeEventHandler(wxMainFrame::OnVideoPanelSize), nullptr,
-                          this);
-    Connect(ID_CLEAR, wxEVT_COMMAND_MENU_SELECTED,
-            wxCommandEventHandler(wxMainFrame::OnClearHistory));
-    Connect(ID_SAVE_AS, wxEVT_COMMAND_MENU_SELECTED, wxCommandEventHandler(wxMainFrame::OnSaveAs));
-    Connect(openFileItem->GetId(), wxEVT_COMMAND_MENU_SELECTED,
-            wxCommandEventHandler(wxMainFrame::OnOpenFile));
-    Connect(optionsItem->GetId(), wxEVT_COMMAND_MENU_SELECTED,
-            wxCommandEventHandler(wxMainFrame::OnOptions));
-    Connect(exitItem->GetId(), wxEVT_COMMAND_MENU_SELECTED,
-            wxCommandEventHandler(wxMainFrame::OnExit));
-    Connect(helpItem->GetId(), wxEVT_COMMAND_MENU_SELECTED,
-            wxCommandEventHandler(wxMainFrame::OnHelp));
-    Connect(aboutItem->GetId(), wxEVT_COMMAND_MENU_SELECTED,
-            wxCommandEventHandler(wxMainFrame::OnAbout));
+    Connections(true);
 }
 
 wxMainFrame::~wxMainFrame()
 {
-    Disconnect(ID_UPCA_EAN13, wxEVT_COMMAND_MENU_SELECTED,
-               wxCommandEventHandler(wxMainFrame::OnUpcaEan13));
-    Disconnect(ID_EAN8, wxEVT_COMMAND_MENU_SELECTED, wxCommandEventHandler(wxMainFrame::OnEan8));
-    Disconnect(ID_UPCE, wxEVT_COMMAND_MENU_SELECTED, wxCommandEventHandler(wxMainFrame::OnUpce));
-    Disconnect(ID_CODEBAR39, wxEVT_COMMAND_MENU_SELECTED,
-               wxCommandEventHandler(wxMainFrame::OnCodebar39));
-    Disconnect(ID_CODEBAR128, wxEVT_COMMAND_MENU_SELECTED,
-               wxCommandEventHandler(wxMainFrame::OnCodebar128));
-    Disconnect(ID_OMNI_DIRECTIONAL, wxEVT_COMMAND_MENU_SELECTED,
-               wxCommandEventHandler(wxMainFrame::OnOmniDirectional));
-    Disconnect(ID_BI_DIRECTIONAL, wxEVT_COMMAND_MENU_SELECTED,
-               wxCommandEventHandler(wxMainFrame::OnBiDirectional));
-    Disconnect(ID_PLAY, wxEVT_COMMAND_MENU_SELECTED, wxCommandEventHandler(wxMainFrame::OnPlay));
-    Disconnect(ID_PAUSE, wxEVT_COMMAND_MENU_SELECTED,
-               wxCommandEventHandler(wxMainFrame::OnPause));
-    Disconnect(ID_OPEN_FILE, wxEVT_COMMAND_MENU_SELECTED,
-               wxCommandEventHandler(wxMainFrame::OnOpenFile));
-    Disconnect(ID_CAMERA_SETTINGS, wxEVT_COMMAND_MENU_SELECTED,
-               wxCommandEventHandler(wxMainFrame::OnCameraSettings));
-    m_text->Disconnect(wxEVT_KILL_FOCUS, wxFocusEventHandler(wxMainFrame::OnTextKillFocus),
-                       nullptr, this);
-    m_text->Disconnect(wxEVT_SET_FOCUS, wxFocusEventHandler(wxMainFrame::OnTextSetFocus),
-                       nullptr, this);
-    m_videoPanel->Disconnect(wxEVT_PAINT, wxPaintEventHandler(wxMainFrame::OnVideoPanelPaint),
-                             nullptr, this);
-    m_videoPanel->Disconnect(wxEVT_SIZE, wxSizeEventHandler(wxMainFrame::OnVideoPanelSize),
-                             nullptr, this);
-    Disconnect(ID_CLEAR, wxEVT_COMMAND_MENU_SELECTED,
-               wxCommandEventHandler(wxMainFrame::OnClearHistory));
-    Disconnect(ID_SAVE_AS, wxEVT_COMMAND_MENU_SELECTED,
-               wxCommandEventHandler(wxMainFrame::OnSaveAs));
-    Disconnect(ID_MENU_OPEN_FILE, wxEVT_COMMAND_MENU_SELECTED,
-               wxCommandEventHandler(wxMainFrame::OnOpenFile));
-    Disconnect(ID_MENU_OPTIONS, wxEVT_COMMAND_MENU_SELECTED,
-               wxCommandEventHandler(wxMainFrame::OnOptions));
-    Disconnect(wxID_EXIT, wxEVT_COMMAND_MENU_SELECTED, wxCommandEventHandler(wxMainFrame::OnExit));
-    Disconnect(wxID_HELP, wxEVT_COMMAND_MENU_SELECTED, wxCommandEventHandler(wxMainFrame::OnHelp));
-    Disconnect(wxID_ABOUT, wxEVT_COMMAND_MENU_SELECTED,
-               wxCommandEventHandler(wxMainFrame::OnAbout));
+    Connections(false);
+}
+
+// The 22 connections, made by the constructor and removed in the same order
+// by the destructor. Tool clicks of all three toolbars and menu selections
+// reach the frame as command events; the rows on child windows are handled by
+// the frame too.
+void wxMainFrame::Connections(bool connect)
+{
+    struct Row {
+        wxEvtHandler* on;
+        wxEventType type;
+        int id;
+        wxObjectEventFunction handler;
+    };
+    const wxEventType command = wxEVT_COMMAND_MENU_SELECTED;
+    const Row rows[] = {
+        {this, command, ID_UPCA_EAN13, wxCommandEventHandler(wxMainFrame::OnUpcaEan13)},
+        {this, command, ID_EAN8, wxCommandEventHandler(wxMainFrame::OnEan8)},
+        {this, command, ID_UPCE, wxCommandEventHandler(wxMainFrame::OnUpce)},
+        {this, command, ID_CODEBAR39, wxCommandEventHandler(wxMainFrame::OnCodebar39)},
+        {this, command, ID_CODEBAR128, wxCommandEventHandler(wxMainFrame::OnCodebar128)},
+        {this, command, ID_OMNI_DIRECTIONAL, wxCommandEventHandler(wxMainFrame::OnOmniDirectional)},
+        {this, command, ID_BI_DIRECTIONAL, wxCommandEventHandler(wxMainFrame::OnBiDirectional)},
+        {this, command, ID_PLAY, wxCommandEventHandler(wxMainFrame::OnPlay)},
+        {this, command, ID_PAUSE, wxCommandEventHandler(wxMainFrame::OnPause)},
+        {this, command, ID_OPEN_FILE, wxCommandEventHandler(wxMainFrame::OnOpenFile)},
+        {this, command, ID_CAMERA_SETTINGS, wxCommandEventHandler(wxMainFrame::OnCameraSettings)},
+        {m_text, wxEVT_KILL_FOCUS, wxID_ANY, wxFocusEventHandler(wxMainFrame::OnTextKillFocus)},
+        {m_text, wxEVT_SET_FOCUS, wxID_ANY, wxFocusEventHandler(wxMainFrame::OnTextSetFocus)},
+        {m_videoPanel, wxEVT_PAINT, wxID_ANY, wxPaintEventHandler(wxMainFrame::OnVideoPanelPaint)},
+        {m_videoPanel, wxEVT_SIZE, wxID_ANY, wxSizeEventHandler(wxMainFrame::OnVideoPanelSize)},
+        {this, command, ID_CLEAR, wxCommandEventHandler(wxMainFrame::OnClearHistory)},
+        {this, command, ID_SAVE_AS, wxCommandEventHandler(wxMainFrame::OnSaveAs)},
+        {this, command, ID_MENU_OPEN_FILE, wxCommandEventHandler(wxMainFrame::OnOpenFile)},
+        {this, command, ID_MENU_OPTIONS, wxCommandEventHandler(wxMainFrame::OnOptions)},
+        {this, command, wxID_EXIT, wxCommandEventHandler(wxMainFrame::OnExit)},
+        {this, command, wxID_HELP, wxCommandEventHandler(wxMainFrame::OnHelp)},
+        {this, command, wxID_ABOUT, wxCommandEventHandler(wxMainFrame::OnAbout)},
+    };
+    for (const Row& row : rows) {
+        wxEvtHandler* const sink = row.on == this ? nullptr : this;
+        if (connect)
+            row.on->Connect(row.id, row.type, row.handler, nullptr, sink);
+        else
+            row.on->Disconnect(row.id, row.type, row.handler, nullptr, sink);
+    }
 }
 
 void wxMainFrame::OnSplitterIdle(wxIdleEvent&)

@@ -81,4 +81,8 @@ public:
     // Moves the sash to its working place once the window has been laid
     // out, then disconnects itself.
     void OnSplitterIdle(wxIdleEvent& event);
+
+private:
+    // Makes or removes the connections of the controls to the handlers.
+    void Connections(bool connect);
 };
