@@ -70,53 +70,25 @@ bool EAN13BarcodeType::Decode(const RunLine& line, Result& out)
             continue;
         }
 
-        bool leftRead = true;
-        int previous = 0;
-        for (int k = 0; k < HalfCharacters; ++k) {
-            const int16_t* c = s + LeftStart + 4 * k;
-            const DigitRuns runs = SpaceFirstRuns(c);
-            buffer[k] = MatchEanDigit(&runs);
-            const int width = SumRuns(c, 4);
-            if (k == 0)
-                previous = width;
-            if (buffer[k] == 0 || !CharWidthPasses(width, previous, EanCharWidthDivisor)) {
-                leftRead = false;
-                break;
-            }
-            previous = width;
-        }
-        if (!leftRead) {
+        int lastWidth = 0;
+        if (!ReadSpaceFirstCharacters(s + LeftStart, HalfCharacters, EanCharWidthDivisor, buffer, lastWidth)) {
             i += 2;
             continue;
         }
 
-        bars.Add(s[CentreGuard + 1]);
-        bars.Add(s[CentreGuard + 3]);
-        spaces.Add(s[CentreGuard]);
-        spaces.Add(s[CentreGuard + 2]);
-        spaces.Add(s[CentreGuard + 4]);
+        AddGuardRuns(bars, spaces, s + CentreGuard, 5, false);
         if (!bars.Passes() || !spaces.Passes()) {
             i += CentreGuard + 1;
             continue;
         }
 
-        int badRight = -1;
-        for (int k = 0; k < HalfCharacters; ++k) {
-            const DigitRuns runs = BarFirstRuns(s + RightStart + 4 * k);
-            buffer[HalfCharacters + k] = MatchEanDigit(&runs);
-            if (buffer[HalfCharacters + k] == 0) {
-                badRight = k;
-                break;
-            }
-        }
-        if (badRight >= 0) {
+        const int badRight = ReadBarFirstCharacters(s + RightStart, HalfCharacters, buffer + HalfCharacters);
+        if (badRight < HalfCharacters) {
             i += RightStart + 2 + 4 * badRight;
             continue;
         }
 
-        bars.Add(s[EndGuard]);
-        bars.Add(s[EndGuard + 2]);
-        spaces.Add(s[EndGuard + 1]);
+        AddGuardRuns(bars, spaces, s + EndGuard, 3, true);
         if (!bars.Passes() || !spaces.Passes()) {
             i += EndGuard + 2;
             continue;

@@ -52,49 +52,24 @@ bool EAN8BarcodeType::Decode(const RunLine& line, Result& out)
             continue;
         }
 
-        bool leftRead = true;
-        int previous = first;
-        int lastWidth = first;
-        for (int k = 0; k < HalfCharacters; ++k) {
-            const int16_t* c = s + LeftStart + 4 * k;
-            const DigitRuns runs = SpaceFirstRuns(c);
-            buffer[k] = MatchEanDigit(&runs);
-            lastWidth = SumRuns(c, 4);
-            if (buffer[k] == 0 || !CharWidthPasses(lastWidth, previous, EanCharWidthDivisor)) {
-                leftRead = false;
-                break;
-            }
-            previous = lastWidth;
-        }
-        if (!leftRead) {
+        int lastWidth = 0;
+        if (!ReadSpaceFirstCharacters(s + LeftStart, HalfCharacters, EanCharWidthDivisor, buffer, lastWidth)) {
             i += 2;
             continue;
         }
 
-        bars.Add(s[CentreGuard + 1]);
-        bars.Add(s[CentreGuard + 3]);
-        spaces.Add(s[CentreGuard]);
-        spaces.Add(s[CentreGuard + 2]);
-        spaces.Add(s[CentreGuard + 4]);
+        AddGuardRuns(bars, spaces, s + CentreGuard, 5, false);
         if (!bars.Passes() || !spaces.Passes()) {
             i += 2;
             continue;
         }
 
-        bool rightRead = true;
-        for (int k = 0; k < HalfCharacters && rightRead; ++k) {
-            const DigitRuns runs = BarFirstRuns(s + RightStart + 4 * k);
-            buffer[HalfCharacters + k] = MatchEanDigit(&runs);
-            rightRead = buffer[HalfCharacters + k] != 0;
-        }
-        if (!rightRead) {
+        if (ReadBarFirstCharacters(s + RightStart, HalfCharacters, buffer + HalfCharacters) < HalfCharacters) {
             i += 2;
             continue;
         }
 
-        bars.Add(s[EndGuard]);
-        bars.Add(s[EndGuard + 2]);
-        spaces.Add(s[EndGuard + 1]);
+        AddGuardRuns(bars, spaces, s + EndGuard, 3, true);
         if (!bars.Passes() || !TrailingQuietZonePasses(s[TrailingQuiet], lastWidth) || !spaces.Passes()) {
             i += 2;
             continue;

@@ -211,6 +211,42 @@ bool CharWidthPasses(int width, int previous, int divisor)
     return std::abs(width - previous) < previous / divisor;
 }
 
+void AddGuardRuns(WidthRange& bars, WidthRange& spaces, const int16_t* guard, int runs, bool barFirst)
+{
+    for (int k = 0; k < runs; ++k) {
+        if ((k % 2 == 0) == barFirst)
+            bars.Add(guard[k]);
+        else
+            spaces.Add(guard[k]);
+    }
+}
+
+bool ReadSpaceFirstCharacters(const int16_t* c, int count, int divisor, unsigned char* codes, int& lastWidth)
+{
+    int previous = SumRuns(c, 4);
+    for (int k = 0; k < count; ++k, c += 4) {
+        const DigitRuns runs = SpaceFirstRuns(c);
+        codes[k] = MatchEanDigit(&runs);
+        const int width = SumRuns(c, 4);
+        if (codes[k] == 0 || !CharWidthPasses(width, previous, divisor))
+            return false;
+        previous = width;
+    }
+    lastWidth = previous;
+    return true;
+}
+
+int ReadBarFirstCharacters(const int16_t* c, int count, unsigned char* codes)
+{
+    for (int k = 0; k < count; ++k, c += 4) {
+        const DigitRuns runs = BarFirstRuns(c);
+        codes[k] = MatchEanDigit(&runs);
+        if (codes[k] == 0)
+            return k;
+    }
+    return count;
+}
+
 bool LeadingQuietZonePasses(int quiet, int charWidth)
 {
     return quiet > QuietZoneShare * charWidth;

@@ -99,6 +99,20 @@ inline DigitRuns BarFirstRuns(const int16_t* w)
     return {w[0], w[1], w[2], w[3], false};
 }
 
+// Adds the runs of a guard to the candidate's ranges; a guard's runs
+// alternate from a bar or from a space.
+void AddGuardRuns(WidthRange& bars, WidthRange& spaces, const int16_t* guard, int runs, bool barFirst);
+
+// Matches count space-first characters, four runs each from c on, into
+// codes. Each must lie within the width test of the one before it, the
+// first of its own width. True when all are read; lastWidth is then the
+// width of the last.
+bool ReadSpaceFirstCharacters(const int16_t* c, int count, int divisor, unsigned char* codes, int& lastWidth);
+
+// Matches count bar-first characters from c on into codes, with no width
+// test: the index of the first that is no character, or count.
+int ReadBarFirstCharacters(const int16_t* c, int count, unsigned char* codes);
+
 // The digit value of each character, as the decoders write it.
 inline char DigitChar(int digit)
 {

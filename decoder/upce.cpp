@@ -119,29 +119,14 @@ bool UPCEBarcodeType::ReadForward(const RunLine& line, unsigned char* buffer)
             continue;
         }
 
-        bool read = true;
-        int previous = first;
-        for (int k = 0; k < Characters; ++k) {
-            const int16_t* c = s + CharStart + 4 * k;
-            const DigitRuns runs = SpaceFirstRuns(c);
-            buffer[k] = MatchEanDigit(&runs);
-            const int width = SumRuns(c, 4);
-            if (buffer[k] == 0 || !CharWidthPasses(width, previous, UpcECharWidthDivisor)) {
-                read = false;
-                break;
-            }
-            previous = width;
-        }
-        if (!read) {
+        int lastWidth = 0;
+        if (!ReadSpaceFirstCharacters(s + CharStart, Characters, UpcECharWidthDivisor, buffer, lastWidth)) {
             i += 2;
             continue;
         }
 
-        for (int k = 0; k < 6; k += 2) {
-            spaces.Add(s[EndGuard + k]);
-            bars.Add(s[EndGuard + k + 1]);
-        }
-        if (!bars.Passes() || !spaces.Passes() || !TrailingQuietZonePasses(s[TrailingQuiet], previous)) {
+        AddGuardRuns(bars, spaces, s + EndGuard, 6, false);
+        if (!bars.Passes() || !spaces.Passes() || !TrailingQuietZonePasses(s[TrailingQuiet], lastWidth)) {
             i += 2;
             continue;
         }
@@ -201,10 +186,7 @@ bool UPCEBarcodeType::ReadBackward(const RunLine& line, unsigned char* buffer)
             continue;
         }
 
-        for (int k = 0; k < 6; k += 2) {
-            spaces.Add(s[5 - k]);
-            bars.Add(s[4 - k]);
-        }
+        AddGuardRuns(bars, spaces, s, 6, true);
         if (!bars.Passes() || !spaces.Passes() || j < 1 || !TrailingQuietZonePasses(w[j - 1], previous)) {
             j += 2;
             continue;
