@@ -30,11 +30,7 @@ using coderuns::TestLine;
 constexpr double kModule = 30.0;                // tenths of a pixel
 constexpr double kSymbolWidth = 11 * kModule;   // every symbol is eleven modules
 
-Elements Mirrored(Elements elements)
-{
-    std::reverse(elements.begin(), elements.end());
-    return elements;
-}
+using coderuns::Mirrored;
 
 std::vector<int> InA(const std::string& text)
 {
@@ -60,40 +56,20 @@ std::vector<int> Seq(std::initializer_list<std::vector<int>> parts)
     return values;
 }
 
-// Margin, an edge bar, the quiet zone, the symbol, the quiet zone, an edge
-// bar, margin: readable in both directions.
+
 LineBuilder Framed(const Elements& symbol, double module = kModule)
 {
-    LineBuilder line;
-    line.Light(20 * module).Dark(2 * module).Light(20 * module);
-    line.Symbol(symbol, module);
-    line.Light(20 * module).Dark(2 * module).Light(20 * module);
-    return line;
+    return coderuns::Framed(symbol, module);
 }
 
-// The decoded text, or nothing. Checks that a failed decode leaves the
-// result alone and that the decoder never touches m_found.
 std::optional<std::string> Decode(const LineBuilder& builder)
 {
-    TestLine test(builder);
-    CODE128BarcodeType decoder;
-    barcode::Result result;
-    result.value = "untouched";
-    const bool found = decoder.Decode(test.Line(), result);
-    EXPECT_TRUE(decoder.m_found);
-    if (!found) {
-        EXPECT_EQ(result.value, "untouched");
-        EXPECT_EQ(result.type, barcode::TYPE_NONE);
-        return std::nullopt;
-    }
-    EXPECT_EQ(result.type, barcode::TYPE_CODE128);
-    return result.value;
+    return coderuns::DecodeWith<CODE128BarcodeType>(builder, barcode::TYPE_CODE128);
 }
 
 void ExpectBothWays(LineBuilder line, const std::optional<std::string>& expected)
 {
-    EXPECT_EQ(Decode(line), expected) << "left to right";
-    EXPECT_EQ(Decode(line.Reverse()), expected) << "right to left";
+    coderuns::ExpectBothWaysWith<CODE128BarcodeType>(line, barcode::TYPE_CODE128, expected);
 }
 
 TEST(Code128, TranslatesCodeSetsShiftsAndFunctionCodes)

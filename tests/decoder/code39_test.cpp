@@ -22,46 +22,21 @@ using coderuns::TestLine;
 
 constexpr double kModule = 30.0; // tenths of a pixel
 
-Elements Mirrored(Elements elements)
-{
-    std::reverse(elements.begin(), elements.end());
-    return elements;
-}
+using coderuns::Mirrored;
 
-// Margin, an edge bar, the quiet zone, the symbol, the quiet zone, an edge
-// bar, margin: readable in both directions.
 LineBuilder Framed(const Elements& symbol, double module = kModule)
 {
-    LineBuilder line;
-    line.Light(20 * module).Dark(2 * module).Light(20 * module);
-    line.Symbol(symbol, module);
-    line.Light(20 * module).Dark(2 * module).Light(20 * module);
-    return line;
+    return coderuns::Framed(symbol, module);
 }
 
-// The decoded value, or nothing. Checks that a failed decode leaves the
-// result alone and that the decoder never touches m_found.
 std::optional<std::string> Decode(const LineBuilder& builder)
 {
-    TestLine test(builder);
-    CODE39BarcodeType decoder;
-    barcode::Result result;
-    result.value = "untouched";
-    const bool found = decoder.Decode(test.Line(), result);
-    EXPECT_TRUE(decoder.m_found);
-    if (!found) {
-        EXPECT_EQ(result.value, "untouched");
-        EXPECT_EQ(result.type, barcode::TYPE_NONE);
-        return std::nullopt;
-    }
-    EXPECT_EQ(result.type, barcode::TYPE_CODE39);
-    return result.value;
+    return coderuns::DecodeWith<CODE39BarcodeType>(builder, barcode::TYPE_CODE39);
 }
 
 void ExpectBothWays(LineBuilder line, const std::optional<std::string>& expected)
 {
-    EXPECT_EQ(Decode(line), expected) << "left to right";
-    EXPECT_EQ(Decode(line.Reverse()), expected) << "right to left";
+    coderuns::ExpectBothWaysWith<CODE39BarcodeType>(line, barcode::TYPE_CODE39, expected);
 }
 
 TEST(Code39, ReadsSymbolsInBothDirections)

@@ -3,11 +3,16 @@
 // pixel and in the run convention of barcode::RunLine.
 #pragma once
 
+#include <gtest/gtest.h>
+
+#include <algorithm>
 #include <cstdint>
+#include <optional>
 #include <string>
 #include <utility>
 #include <vector>
 
+#include "barcode.h"
 #include "run_line.h"
 
 namespace coderuns {
@@ -76,5 +81,52 @@ struct TestLine {
     barcode::RunLine Line() { return barcode::RunLine{static_cast<int>(widths.size()), widths.data()}; }
     std::vector<int16_t> widths;
 };
+
+// The elements in the opposite order: the symbol as met from its far end.
+inline Elements Mirrored(Elements elements)
+{
+    std::reverse(elements.begin(), elements.end());
+    return elements;
+}
+
+// Margin, an edge bar, the quiet zone, the symbol, the quiet zone, an edge
+// bar, margin: readable in both directions.
+inline LineBuilder Framed(const Elements& symbol, double moduleTenths)
+{
+    LineBuilder line;
+    line.Light(20 * moduleTenths).Dark(2 * moduleTenths).Light(20 * moduleTenths);
+    line.Symbol(symbol, moduleTenths);
+    line.Light(20 * moduleTenths).Dark(2 * moduleTenths).Light(20 * moduleTenths);
+    return line;
+}
+
+// The text a fresh Decoder reads on the line, or nothing. Checks that a
+// failed decode leaves the result alone, that a read has the decoder's type,
+// and that these decoders never touch m_found.
+template <typename Decoder>
+std::optional<std::string> DecodeWith(const LineBuilder& builder, int type)
+{
+    TestLine test(builder);
+    Decoder decoder;
+    barcode::Result result;
+    result.value = "untouched";
+    const bool found = decoder.Decode(test.Line(), result);
+    EXPECT_TRUE(decoder.m_found);
+    if (!found) {
+        EXPECT_EQ(result.value, "untouched");
+        EXPECT_EQ(result.type, barcode::TYPE_NONE);
+        return std::nullopt;
+    }
+    EXPECT_EQ(result.type, type);
+    return result.value;
+}
+
+// The line reads as expected left to right and turned round.
+template <typename Decoder>
+void ExpectBothWaysWith(LineBuilder line, int type, const std::optional<std::string>& expected)
+{
+    EXPECT_EQ(DecodeWith<Decoder>(line, type), expected) << "left to right";
+    EXPECT_EQ(DecodeWith<Decoder>(line.Reverse(), type), expected) << "right to left";
+}
 
 } // namespace coderuns
