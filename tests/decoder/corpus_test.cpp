@@ -169,3 +169,49 @@ TEST_F(CorpusTest, OtherRowsNeverReadWrongAndReportShare)
 }
 
 } // namespace
+
+namespace {
+
+// Every enabled-types mask from 0 to 31 on one upright print of each
+// symbology: a symbol is read exactly when its decoder is enabled, and the
+// other decoders make nothing of it.
+TEST_F(CorpusTest, EveryMaskReadsExactlyTheEnabledSymbologies)
+{
+    struct Print {
+        corpus::Row row;
+        corpus::RgbImage image;
+    };
+    std::vector<Print> prints;
+    std::set<std::string> seen;
+    for (const corpus::Row& row : rows) {
+        if (row.condition != "clean" || family.count(row.symbology) == 0 || !seen.insert(row.symbology).second)
+            continue;
+        Print print{row, {}};
+        std::string error;
+        ASSERT_TRUE(corpus::LoadRgb24(corpus::Folder() + "/" + row.file, print.image, error)) << error;
+        prints.push_back(std::move(print));
+    }
+    ASSERT_EQ(prints.size(), family.size());
+
+    scanner.SetMode(false); // the prints are upright
+    for (int mask = 0; mask <= 31; ++mask) {
+        scanner.SetTypes(mask);
+        for (const Print& print : prints) {
+            const barcode::Image record = {print.image.pixels.data(), static_cast<uint32_t>(print.image.width),
+                                           static_cast<uint32_t>(print.image.height), print.image.width,
+                                           barcode::PIXEL_RGB24};
+            const barcode::Result result = scanner.Scan(&record);
+            // UPC-A is read by the EAN-13 decoder.
+            const int bit = print.row.type == barcode::TYPE_UPCA ? barcode::TYPE_EAN13 : print.row.type;
+            if ((mask & bit) != 0) {
+                EXPECT_TRUE(result.value == print.row.expected && result.type == print.row.type)
+                    << "mask " << mask << ", " << print.row.file << ": read " << Describe(result);
+            } else {
+                EXPECT_EQ(result.type, barcode::TYPE_NONE)
+                    << "mask " << mask << ", " << print.row.file << ": read " << Describe(result);
+            }
+        }
+    }
+}
+
+} // namespace
