@@ -62,10 +62,8 @@ bool EAN13BarcodeType::Decode(const RunLine& line, Result& out)
     while (i + SymbolRuns - 1 < count) {
         const int16_t* s = w + i;
 
-        WidthRange bars(s[0]);
-        bars.Add(s[2]);
-        WidthRange spaces(s[1]);
-        if (!bars.Passes() || !StartGuardSpacePasses(s[0], s[1], s[2])) {
+        GuardRanges guards(s);
+        if (!guards.StartPasses()) {
             i += 2;
             continue;
         }
@@ -76,8 +74,8 @@ bool EAN13BarcodeType::Decode(const RunLine& line, Result& out)
             continue;
         }
 
-        AddGuardRuns(bars, spaces, s + CentreGuard, 5, false);
-        if (!bars.Passes() || !spaces.Passes()) {
+        guards.Add(s + CentreGuard, 5, false);
+        if (!guards.Passes()) {
             i += CentreGuard + 1;
             continue;
         }
@@ -88,8 +86,8 @@ bool EAN13BarcodeType::Decode(const RunLine& line, Result& out)
             continue;
         }
 
-        AddGuardRuns(bars, spaces, s + EndGuard, 3, true);
-        if (!bars.Passes() || !spaces.Passes()) {
+        guards.Add(s + EndGuard, 3, true);
+        if (!guards.Passes()) {
             i += EndGuard + 2;
             continue;
         }

@@ -38,10 +38,8 @@ bool EAN8BarcodeType::Decode(const RunLine& line, Result& out)
     while (i + TrailingQuiet < count) {
         const int16_t* s = w + i;
 
-        WidthRange bars(s[0]);
-        bars.Add(s[2]);
-        WidthRange spaces(s[1]);
-        if (!bars.Passes() || !StartGuardSpacePasses(s[0], s[1], s[2])) {
+        GuardRanges guards(s);
+        if (!guards.StartPasses()) {
             i += 2;
             continue;
         }
@@ -58,8 +56,8 @@ bool EAN8BarcodeType::Decode(const RunLine& line, Result& out)
             continue;
         }
 
-        AddGuardRuns(bars, spaces, s + CentreGuard, 5, false);
-        if (!bars.Passes() || !spaces.Passes()) {
+        guards.Add(s + CentreGuard, 5, false);
+        if (!guards.Passes()) {
             i += 2;
             continue;
         }
@@ -69,8 +67,8 @@ bool EAN8BarcodeType::Decode(const RunLine& line, Result& out)
             continue;
         }
 
-        AddGuardRuns(bars, spaces, s + EndGuard, 3, true);
-        if (!bars.Passes() || !TrailingQuietZonePasses(s[TrailingQuiet], lastWidth) || !spaces.Passes()) {
+        guards.Add(s + EndGuard, 3, true);
+        if (!guards.Passes() || !TrailingQuietZonePasses(s[TrailingQuiet], lastWidth)) {
             i += 2;
             continue;
         }

@@ -211,7 +211,13 @@ bool CharWidthPasses(int width, int previous, int divisor)
     return std::abs(width - previous) < previous / divisor;
 }
 
-void AddGuardRuns(WidthRange& bars, WidthRange& spaces, const int16_t* guard, int runs, bool barFirst)
+bool GuardRanges::StartPasses() const
+{
+    // Both start-guard bars are the ends of the fresh bar range.
+    return bars.Passes() && StartGuardSpacePasses(bars.min, spaces.min, bars.max);
+}
+
+void GuardRanges::Add(const int16_t* guard, int runs, bool barFirst)
 {
     for (int k = 0; k < runs; ++k) {
         if ((k % 2 == 0) == barFirst)

@@ -99,9 +99,23 @@ inline DigitRuns BarFirstRuns(const int16_t* w)
     return {w[0], w[1], w[2], w[3], false};
 }
 
-// Adds the runs of a guard to the candidate's ranges; a guard's runs
-// alternate from a bar or from a space.
-void AddGuardRuns(WidthRange& bars, WidthRange& spaces, const int16_t* guard, int runs, bool barFirst);
+// The ranges of a candidate's guard bars and guard spaces, begun with its
+// start guard (bar, space, bar).
+struct GuardRanges {
+    explicit GuardRanges(const int16_t* startGuard) : bars(startGuard[0]), spaces(startGuard[1])
+    {
+        bars.Add(startGuard[2]);
+    }
+    // After the start guard: its bars' range, and its space against its wider bar.
+    bool StartPasses() const;
+    // Adds a later guard's runs, which alternate from a bar or from a space.
+    void Add(const int16_t* guard, int runs, bool barFirst);
+    // After a later guard: the bar range, then the space range.
+    bool Passes() const { return bars.Passes() && spaces.Passes(); }
+
+    WidthRange bars;
+    WidthRange spaces;
+};
 
 // Matches count space-first characters, four runs each from c on, into
 // codes. Each must lie within the width test of the one before it, the

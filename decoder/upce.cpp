@@ -105,10 +105,8 @@ bool UPCEBarcodeType::ReadForward(const RunLine& line, unsigned char* buffer)
     while (i + TrailingQuiet < count) {
         const int16_t* s = w + i;
 
-        WidthRange bars(s[0]);
-        bars.Add(s[2]);
-        WidthRange spaces(s[1]);
-        if (!bars.Passes() || !StartGuardSpacePasses(s[0], s[1], s[2])) {
+        GuardRanges guards(s);
+        if (!guards.StartPasses()) {
             i += 2;
             continue;
         }
@@ -125,8 +123,8 @@ bool UPCEBarcodeType::ReadForward(const RunLine& line, unsigned char* buffer)
             continue;
         }
 
-        AddGuardRuns(bars, spaces, s + EndGuard, 6, false);
-        if (!bars.Passes() || !spaces.Passes() || !TrailingQuietZonePasses(s[TrailingQuiet], lastWidth)) {
+        guards.Add(s + EndGuard, 6, false);
+        if (!guards.Passes() || !TrailingQuietZonePasses(s[TrailingQuiet], lastWidth)) {
             i += 2;
             continue;
         }
@@ -152,11 +150,8 @@ bool UPCEBarcodeType::ReadBackward(const RunLine& line, unsigned char* buffer)
         const int16_t* s = w + j;
 
         // Start guard (met last) first, as the left-to-right walk tests it.
-        const int16_t* start = s + BackwardStartGuard;
-        WidthRange bars(start[2]);
-        bars.Add(start[0]);
-        WidthRange spaces(start[1]);
-        if (!bars.Passes() || !StartGuardSpacePasses(start[2], start[1], start[0])) {
+        GuardRanges guards(s + BackwardStartGuard);
+        if (!guards.StartPasses()) {
             j += 2;
             continue;
         }
@@ -186,8 +181,8 @@ bool UPCEBarcodeType::ReadBackward(const RunLine& line, unsigned char* buffer)
             continue;
         }
 
-        AddGuardRuns(bars, spaces, s, 6, true);
-        if (!bars.Passes() || !spaces.Passes() || j < 1 || !TrailingQuietZonePasses(w[j - 1], previous)) {
+        guards.Add(s, 6, true);
+        if (!guards.Passes() || j < 1 || !TrailingQuietZonePasses(w[j - 1], previous)) {
             j += 2;
             continue;
         }
