@@ -347,29 +347,6 @@ TEST(Code128, BrokenSymbols)
     ExpectBothWays(Framed(cut), std::nullopt);
 }
 
-// Tokens for the text encoder: digit runs (set C), upper case and
-// punctuation, lower case, control characters and FNC1, mixed.
-std::vector<int> RandomTokens(std::mt19937& rng)
-{
-    auto pick = [&](int lo, int hi) { return std::uniform_int_distribution<int>(lo, hi)(rng); };
-    std::vector<int> tokens;
-    for (int segment = pick(1, 5); segment > 0; --segment) {
-        const int kind = pick(0, 5);
-        const int length = pick(1, 8);
-        for (int k = 0; k < (kind == 4 ? 1 : length); ++k) {
-            switch (kind) {
-            case 0: tokens.push_back(pick('0', '9')); break;
-            case 1: tokens.push_back(pick(32, 95)); break;
-            case 2: tokens.push_back(pick(96, 127)); break;
-            case 3: tokens.push_back(pick(1, 31)); break;
-            case 4: tokens.push_back(coderuns::kFnc1Token); break;
-            default: tokens.push_back(pick(1, 127)); break;
-            }
-        }
-    }
-    return tokens;
-}
-
 // Random texts encoded the way a printer would, as runs in both directions
 // with print around them. With mild width noise every symbol must be read;
 // with heavy noise some may be missed, but nothing may be read wrong, and the
@@ -386,7 +363,7 @@ TEST(Code128, SeededRoundTrip)
         auto uniform = [&](double lo, double hi) { return std::uniform_real_distribution<double>(lo, hi)(rng); };
         auto pick = [&](int lo, int hi) { return std::uniform_int_distribution<int>(lo, hi)(rng); };
 
-        const std::vector<int> tokens = RandomTokens(rng);
+        const std::vector<int> tokens = coderuns::Code128RandomTokens(rng);
         const std::string text = coderuns::Code128Text(tokens);
         const std::vector<int> values = coderuns::Code128Encode(tokens);
         const Elements whole = Code128Elements(values);

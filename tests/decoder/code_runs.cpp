@@ -195,6 +195,27 @@ std::string Code128Text(const std::vector<int>& tokens)
     return text;
 }
 
+std::vector<int> Code128RandomTokens(std::mt19937& random)
+{
+    auto pick = [&](int lo, int hi) { return std::uniform_int_distribution<int>(lo, hi)(random); };
+    std::vector<int> tokens;
+    for (int segment = pick(1, 5); segment > 0; --segment) {
+        const int kind = pick(0, 5);
+        const int length = pick(1, 8);
+        for (int k = 0; k < (kind == 4 ? 1 : length); ++k) {
+            switch (kind) {
+            case 0: tokens.push_back(pick('0', '9')); break;
+            case 1: tokens.push_back(pick(32, 95)); break;
+            case 2: tokens.push_back(pick(96, 127)); break;
+            case 3: tokens.push_back(pick(1, 31)); break;
+            case 4: tokens.push_back(kFnc1Token); break;
+            default: tokens.push_back(pick(1, 127)); break;
+            }
+        }
+    }
+    return tokens;
+}
+
 LineBuilder& LineBuilder::Add(bool dark, double tenths)
 {
     if (!m_runs.empty() && m_runs.back().dark == dark)

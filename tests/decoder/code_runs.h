@@ -8,6 +8,7 @@
 #include <algorithm>
 #include <cstdint>
 #include <optional>
+#include <random>
 #include <string>
 #include <utility>
 #include <vector>
@@ -47,6 +48,9 @@ constexpr int kFnc1Token = -1;
 std::vector<int> Code128Encode(const std::vector<int>& tokens);
 // The text the decoder writes for the tokens.
 std::string Code128Text(const std::vector<int>& tokens);
+// Random tokens: digit runs (set C), upper case and punctuation, lower case,
+// control characters and FNC1, mixed in one to five segments.
+std::vector<int> Code128RandomTokens(std::mt19937& random);
 
 // A run line under construction. Runs of the same colour next to each other
 // merge; widths stay fractional until Widths.
