@@ -444,50 +444,6 @@ bool Implausible(int chosen, const int* s)
     }
 }
 
-// Edge-to-edge reading, for a symbol whose element widths fit no template:
-// the sums of neighbouring elements (bar and space, space and bar) stay the
-// same when ink spread or a soft edge makes a bar wider and the space next to
-// it narrower by as much. The four sums in modules, with the symbol's eleven
-// modules, leave at most four choices of elements; the ones whose bars do not
-// sum to an even number of modules are no symbol. elements holds the six
-// widths in the symbol's own order.
-uint8_t ReadByEdges(const int* elements, int width)
-{
-    int sums[4];
-    for (int j = 0; j < 4; ++j) {
-        const int pair = elements[j] + elements[j + 1];
-        sums[j] = (22 * pair + width) / (2 * width); // nearest whole module count
-        if (sums[j] < 2 || sums[j] > 7)
-            return kNoSymbol;
-    }
-    uint8_t found = kNoSymbol;
-    for (int first = 1; first <= 4; ++first) {
-        int modules[6] = {first};
-        int total = first;
-        bool fits = true;
-        for (int j = 1; j < 5 && fits; ++j) {
-            modules[j] = sums[j - 1] - modules[j - 1];
-            fits = modules[j] >= 1 && modules[j] <= 4;
-            total += modules[j];
-        }
-        modules[5] = 11 - total;
-        if (!fits || modules[5] < 1 || modules[5] > 4 || (modules[0] + modules[2] + modules[4]) % 2 != 0)
-            continue;
-        int pattern = 0;
-        for (int e = 0; e < 6; ++e) {
-            for (int m = 0; m < modules[e]; ++m)
-                pattern = (pattern << 1) | (e % 2 == 0 ? 1 : 0);
-        }
-        const uint8_t value = Code128PatternTable[pattern];
-        if (value == kNoSymbol)
-            continue;
-        if (found != kNoSymbol && found != value)
-            return kNoSymbol; // two symbols fit: too close to call
-        found = value;
-    }
-    return found;
-}
-
 bool IsStart(uint8_t value)
 {
     return value >= kStartA && value <= kStartC;
@@ -618,10 +574,6 @@ uint8_t CODE128BarcodeType::ReadSymbol(const int16_t* runs)
         share[k] = static_cast<float>(s[k]) / static_cast<float>(width);
     }
 
-    int elements[kSymbolRuns]; // in the symbol's own order
-    for (int e = 0; e < kSymbolRuns; ++e)
-        elements[e] = runs[m_reversed ? kSymbolRuns - 1 - e : e];
-
     int chosen = -1;
     float best = kNoTemplateDistance;
     for (int t = 0; t < 5; ++t) {
@@ -633,8 +585,11 @@ uint8_t CODE128BarcodeType::ReadSymbol(const int16_t* runs)
             chosen = t;
         }
     }
+    // Widths that fit no template, or fit one in proportions no print of it
+    // has, are no symbol: guessing one here could agree with a misread
+    // neighbour in the check sum.
     if (chosen < 0 || Implausible(chosen, s))
-        return ReadByEdges(elements, width);
+        return kNoSymbol;
 
     int modules[kSymbolRuns];
     for (int k = 0; k < kSymbolRuns; ++k)
@@ -647,8 +602,7 @@ uint8_t CODE128BarcodeType::ReadSymbol(const int16_t* runs)
         for (int m = 0; m < modules[run]; ++m)
             pattern = (pattern << 1) | bit;
     }
-    const uint8_t value = Code128PatternTable[pattern];
-    return value != kNoSymbol ? value : ReadByEdges(elements, width);
+    return Code128PatternTable[pattern];
 }
 
 bool CODE128BarcodeType::Decode(const RunLine& line, Result& out)
