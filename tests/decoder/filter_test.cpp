@@ -60,6 +60,77 @@ TEST(Filter, SplitsAPixelInsideASoftEdge)
     EXPECT_EQ(Sum(widths), 10 * (100 + 1));
 }
 
+// How one inside pixel of a soft edge is split, in every cell of the split
+// tables (amplitude class by grey class; an edge above 128 cannot have its
+// bright end below 128). The first bar of the three-bar line gets a soft
+// leading (falling) or trailing (rising) edge of amplitude A whose bright
+// end is B, the inside pixel diff away from the edge's start. Each case sits
+// where the pixel's share turns over: near lo, where the split begins, or
+// near hi, where the whole pixel passes to the run after the edge, and the
+// class limits are taken from both sides. A change of 0.01 to any table cell,
+// of the slope 0.41 or of a class limit by one changes at least one share.
+TEST(Filter, SplitTablesSlopeAndClassLimits)
+{
+    struct Case {
+        bool falling;
+        int amplitude; // A
+        int bright;    // B
+        int diff;      // the inside pixel's distance from the edge's start
+        int before;    // tenths that go to the run before the edge
+    };
+    const Case cases[] = {
+        // amplitude up to 64, bright end 220 and up
+        {true,   12, 220,  5,  6}, // lo 3, hi 9
+        {false,  64, 220, 29,  6}, // lo 16, hi 48
+        {true,   54, 220, 40, -2}, // lo 13, hi 40
+        // amplitude up to 64, bright end 128 to 219
+        {false,  12, 219,  5,  8}, // lo 4, hi 9
+        {true,   41, 128, 13,  8}, // lo 8, hi 27
+        {true,   63, 128, 41, -1}, // lo 12, hi 41
+        // amplitude up to 64, bright end below 128
+        {true,   64, 127, 27,  4}, // lo 9, hi 38
+        {false,  41, 127, 21,  8}, // lo 16, hi 34
+        {true,   64, 127, 38, -1}, // lo 9, hi 38
+        // amplitude 65 to 128, bright end 220 and up
+        {true,   66, 220, 24,  8}, // lo 16, hi 42
+        {false,  65, 220, 30,  7}, // lo 22, hi 48
+        {false, 128, 220, 96,  1}, // lo 44, hi 96
+        // amplitude 65 to 128, bright end 128 to 219
+        {true,   65, 219, 26,  6}, // lo 13, hi 42
+        {false,  65, 128, 43,  3}, // lo 22, hi 51
+        {true,   72, 128, 47, -1}, // lo 14, hi 47
+        // amplitude 65 to 128, bright end below 128
+        {true,   65,  65, 15, 10}, // lo 13, hi 38
+        {false,  66, 127, 45,  3}, // lo 26, hi 52
+        {false,  69, 127, 55,  1}, // lo 27, hi 55
+        // amplitude above 128, bright end 220 and up
+        {true,  129, 220, 29,  9}, // lo 19, hi 58
+        {true,  129, 220, 57,  3}, // lo 19, hi 58
+        {false, 129, 220, 91,  7}, // lo 70, hi 109
+        // amplitude above 128, bright end 128 to 219
+        {true,  129, 219, 51,  7}, // lo 30, hi 85
+        {true,  129, 219, 57,  5}, // lo 30, hi 85
+        {false, 129, 219, 64,  7}, // lo 43, hi 98
+        {false, 129, 219, 75,  4}, // lo 43, hi 98
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(testing::Message() << (c.falling ? "falling" : "rising") << " A " << c.amplitude << " B "
+                                        << c.bright << " diff " << c.diff);
+        const int dark = c.bright - c.amplitude;
+        std::vector<uint8_t> pixels = ThreeBars(c.bright, dark);
+        // Falling: pixels 19 to 21 are light, inside, dark. Rising: 29 to 31
+        // are dark, inside, light; the bar is run 2 either way.
+        const int run = c.falling ? 1 : 2;
+        const int whole = c.falling ? 200 : 100;
+        pixels[c.falling ? 20 : 30] = static_cast<uint8_t>(c.falling ? c.bright - c.diff : dark + c.diff);
+        GenericFilter filter;
+        const std::vector<int> widths = Widths(filter, pixels);
+        ASSERT_EQ(widths.size(), 8u);
+        EXPECT_EQ(widths[run], whole + c.before);
+        EXPECT_EQ(widths[run + 1], 100 - c.before);
+    }
+}
+
 TEST(Filter, SplitBoundsAreWorkedOutInDoublePrecision)
 {
     // A falling edge of 50 from 150 (weak edge, bright end 128 to 219): the
