@@ -66,8 +66,9 @@ TEST(Ean8Decoder, RejectsWrongCheckDigitAndGLeftCharacters)
 
 TEST(Ean8Decoder, QuietZoneEdges)
 {
-    // Left characters 0 and 3 are 100 tenths wide, the rest 98: a quiet zone
-    // before the symbol must be wider than 69, one after it at least 69.
+    // Left character 0 is 100 tenths wide, left character 3 is 96, the rest
+    // 98: a quiet zone before the symbol must be wider than 0.69 x 100, one
+    // after it at least 0.69 x 96 (66.24).
     const std::vector<int> modules = Ean8Modules("55123457");
     std::vector<int> widths;
     for (int m : modules)
@@ -75,7 +76,7 @@ TEST(Ean8Decoder, QuietZoneEdges)
     const int char0 = 3;
     const int char3 = 3 + 4 * 3;
     const int first[4] = {14, 29, 43, 14};  // digit 5: 1, 2, 3, 1 modules
-    const int fourth[4] = {29, 14, 28, 29}; // digit 2: 2, 1, 2, 2 modules
+    const int fourth[4] = {27, 14, 27, 28}; // digit 2: 2, 1, 2, 2 modules
     for (int k = 0; k < 4; ++k) {
         widths[char0 + k] = first[k];
         widths[char3 + k] = fourth[k];
@@ -85,9 +86,9 @@ TEST(Ean8Decoder, QuietZoneEdges)
         builder.Light(before).Widths(widths).Light(after);
         return builder.Runs();
     };
-    EXPECT_EQ(ReadOnce(line(70, 69)), "55123457");
-    EXPECT_EQ(ReadOnce(line(69, 69)), "");
-    EXPECT_EQ(ReadOnce(line(70, 68)), "");
+    EXPECT_EQ(ReadOnce(line(70, 67)), "55123457");
+    EXPECT_EQ(ReadOnce(line(69, 67)), "");
+    EXPECT_EQ(ReadOnce(line(70, 66)), "");
     // Met from the other end, the quiet zones are measured against the
     // right half's characters, 98 wide: 69 is enough on both sides.
     EXPECT_EQ(ReadOnce(Reversed(line(69, 69))), "55123457");
@@ -99,6 +100,50 @@ TEST(Ean8Decoder, QuietZoneEdges)
     RunBuilder noTrailing;
     noTrailing.Light(100).Modules(modules, 10);
     EXPECT_EQ(ReadOnce(noTrailing.Runs()), "");
+}
+
+// After a whole candidate whose digits fail, the walk goes on at the run
+// after its trailing quiet zone. The decoy reads 55123456 (7 is due); its
+// guards are 17 tenths per module, its characters 10, and its last
+// character, R6 (1, 1, 1, 4 modules), 21, so that its last space is 84. A
+// symbol at 17 tenths per module that begins with L0 (3, 2, 1, 1) can take
+// the decoy's end guard as its start guard, its last space as its leading
+// quiet zone and its trailing quiet zone as its first space: the walk skips
+// it. Blanking the decoy's first bar makes the walk go on two runs at a
+// time, and then it is found. Past the decoy's trailing quiet zone, a
+// symbol is read.
+TEST(Ean8Decoder, ResumesAfterTheTrailingQuietZoneWhenTheDigitsFail)
+{
+    const std::vector<int> decoyModules = Ean8Modules("55123456");
+    std::vector<int> decoy;
+    for (int k = 0; k < static_cast<int>(decoyModules.size()); ++k) {
+        const bool guard = k < 3 || (k >= 19 && k < 24) || k >= 40;
+        const bool lastCharacter = k >= 36 && k < 40;
+        decoy.push_back(decoyModules[static_cast<std::size_t>(k)] * (guard ? 17 : lastCharacter ? 21 : 10));
+    }
+    const std::string text = "01234565";
+    const std::vector<int> real = Ean8Modules(text);
+    const std::vector<int> realFromFirstSpace(real.begin() + 3, real.end());
+
+    RunBuilder shared;
+    shared.Light(300).Widths(decoy);
+    for (std::size_t k = 0; k < realFromFirstSpace.size(); ++k) {
+        if (k % 2 == 0)
+            shared.Light(17 * realFromFirstSpace[k]);
+        else
+            shared.Dark(17 * realFromFirstSpace[k]);
+    }
+    shared.Light(300);
+    EXPECT_EQ(ReadOnce(shared.Runs()), "");
+
+    std::vector<int16_t> blanked = shared.Runs();
+    blanked[1] = static_cast<int16_t>(blanked[1] + blanked[2] + blanked[3]);
+    blanked.erase(blanked.begin() + 2, blanked.begin() + 4);
+    EXPECT_EQ(ReadOnce(blanked), text) << "a walk on at i + 2 finds it";
+
+    RunBuilder apart;
+    apart.Light(300).Widths(decoy).Light(100).Modules(real, 10).Light(300);
+    EXPECT_EQ(ReadOnce(apart.Runs()), text);
 }
 
 TEST(Ean8Decoder, LeftCharacterWidthEdge)
