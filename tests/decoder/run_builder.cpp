@@ -73,6 +73,33 @@ std::vector<int16_t> Reversed(const std::vector<int16_t>& widths)
     return builder.Runs();
 }
 
+std::vector<int16_t> Overlapped(const std::vector<int>& first, int shared, const std::vector<int>& second, int from,
+                                int unit)
+{
+    if (from % 2 != 0)
+        throw std::invalid_argument("the second symbol must go on with a bar");
+    RunBuilder builder;
+    builder.Light(300).Widths(first).Light(shared);
+    for (std::size_t k = static_cast<std::size_t>(from); k < second.size(); ++k) {
+        if (k % 2 == 0)
+            builder.Dark(second[k] * unit);
+        else
+            builder.Light(second[k] * unit);
+    }
+    builder.Light(300);
+    return builder.Runs();
+}
+
+std::vector<int16_t> WithoutFirstBar(std::vector<int16_t> widths)
+{
+    // widths[0] is the empty dark run of a line that begins light.
+    if (widths.size() < 5 || widths[0] != 0)
+        throw std::invalid_argument("the line must begin light, with a bar after it");
+    widths[1] = static_cast<int16_t>(widths[1] + widths[2] + widths[3]);
+    widths.erase(widths.begin() + 2, widths.begin() + 4);
+    return widths;
+}
+
 std::vector<int> ToTenths(const std::vector<int>& modules, int unit, int noise, std::mt19937& random)
 {
     std::uniform_int_distribution<int> jitter(-noise, noise);

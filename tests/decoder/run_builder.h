@@ -37,6 +37,17 @@ barcode::RunLine View(std::vector<int16_t>& widths);
 // The same runs met from the other end of the line.
 std::vector<int16_t> Reversed(const std::vector<int16_t>& widths);
 
+// Two symbols where the second begins inside the first, between light runs
+// of 300: the first symbol's runs in tenths (a bar first), the light run
+// that ends it and belongs to the second too, then the second symbol's
+// module runs from index from (a bar) on at unit tenths per module.
+std::vector<int16_t> Overlapped(const std::vector<int>& first, int shared, const std::vector<int>& second, int from,
+                                int unit);
+
+// A line that begins light with its first bar turned light: a walk then
+// starts two runs later.
+std::vector<int16_t> WithoutFirstBar(std::vector<int16_t> widths);
+
 // Module counts scaled to tenths, each run moved by up to +-noise tenths
 // (never below 1).
 std::vector<int> ToTenths(const std::vector<int>& modules, int unit, int noise, std::mt19937& random);

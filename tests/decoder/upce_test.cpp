@@ -83,6 +83,72 @@ TEST(UpcEDecoder, RejectsUnknownParityAndUnconfirmedCheckDigits)
     EXPECT_EQ(ReadOnce(Reversed(two.Runs())), "01234531");
 }
 
+// After a whole candidate whose digits fail, each walk goes on at the run
+// after the candidate's trailing quiet zone, 34 runs on. The first symbol
+// of each line has characters of 10 tenths per module; the second begins
+// inside it, with the first one's trailing quiet zone as one of its spaces.
+// Left to right the decoy (the parity of check digit 4 where 5 is due)
+// comes first; for the walk from the right the valid symbol comes first and
+// the line is turned round. The decoy's failure skips the other symbol;
+// blanking the bar the walk meets first makes it go on two runs at a time,
+// and then it is found.
+TEST(UpcEDecoder, BothWalksResumeAfterTheTrailingQuietZoneWhenTheDigitsFail)
+{
+    struct Case {
+        const char* name;
+        int guard;                             // tenths per module of the first symbol's guards
+        std::vector<std::pair<int, int>> runs; // its runs of other widths: index, tenths
+        int shared;                            // its trailing quiet zone
+        int from;                              // first run of the second symbol after it
+        int unit;                              // tenths per module of the second symbol
+    };
+    const Case cases[] = {
+        // The first symbol's last three guard runs are the second's start
+        // guard, its widened guard space the leading quiet zone, and its
+        // trailing quiet zone the first space of the second (G6: 4 modules).
+        {"symbol at 30", 25, {{29, 65}}, 52, 4, 13},
+        // The first symbol's last bar is the second's first bar, its last
+        // guard space the leading quiet zone, its trailing quiet zone the
+        // second's start guard space.
+        {"symbol at 32", 28, {{31, 83}}, 49, 2, 17},
+    };
+    auto scaled = [](const std::vector<int>& modules, const Case& c) {
+        std::vector<int> tenths;
+        for (int k = 0; k < static_cast<int>(modules.size()); ++k) {
+            const bool guard = k < 3 || k >= 27;
+            tenths.push_back(modules[static_cast<std::size_t>(k)] * (guard ? c.guard : 10));
+        }
+        for (const auto& run : c.runs)
+            tenths[static_cast<std::size_t>(run.first)] = run.second;
+        return tenths;
+    };
+    const std::string second = testing_runs::UpcEText(0, "612345");
+    const std::vector<int> secondDecoy =
+        UpcEModulesWithParity("612345", testing_runs::UpcEParity(0, (second[7] - '0' + 1) % 10));
+    const std::string first = "01234565";
+    const std::vector<int> firstDecoy = UpcEModulesWithParity("123456", testing_runs::UpcEParity(0, 4));
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.name);
+        const std::vector<int16_t> forward =
+            testing_runs::Overlapped(scaled(firstDecoy, c), c.shared, UpcEModules(second), c.from, c.unit);
+        EXPECT_EQ(ReadOnce(forward), "");
+        EXPECT_EQ(ReadOnce(testing_runs::WithoutFirstBar(forward)), second) << "a walk on at i + 2 finds it";
+
+        const std::vector<int16_t> backward =
+            Reversed(testing_runs::Overlapped(scaled(UpcEModules(first), c), c.shared, secondDecoy, c.from, c.unit));
+        EXPECT_EQ(ReadOnce(backward), "");
+        EXPECT_EQ(ReadOnce(testing_runs::WithoutFirstBar(backward)), first) << "a walk on at j + 2 finds it";
+    }
+
+    // Past the decoy's trailing quiet zone a symbol is read, from either end.
+    RunBuilder forward;
+    forward.Light(300).Modules(firstDecoy, 10).Light(100).Modules(UpcEModules(second), 10).Light(300);
+    EXPECT_EQ(ReadOnce(forward.Runs()), second);
+    RunBuilder backward;
+    backward.Light(300).Modules(UpcEModules(first), 10).Light(100).Modules(secondDecoy, 10).Light(300);
+    EXPECT_EQ(ReadOnce(Reversed(backward.Runs())), first);
+}
+
 TEST(UpcEDecoder, CharacterWidthEdgeIsAnEighth)
 {
     // At 40 tenths per module a character is 280: the next must be closer
