@@ -87,9 +87,9 @@ TEST(UpcEDecoder, RejectsUnknownParityAndUnconfirmedCheckDigits)
 // after the candidate's trailing quiet zone, 34 runs on. The first symbol
 // of each line has characters of 10 tenths per module; the second begins
 // inside it, with the first one's trailing quiet zone as one of its spaces.
-// Left to right the decoy (the parity of check digit 4 where 5 is due)
-// comes first; for the walk from the right the valid symbol comes first and
-// the line is turned round. The decoy's failure skips the other symbol;
+// The decoys carry the parity of a check digit their digits do not give.
+// Left to right the decoy comes first; for the walk from the right the
+// valid symbol comes first and the line is turned round. The decoy's failure skips the other symbol;
 // blanking the bar the walk meets first makes it go on two runs at a time,
 // and then it is found.
 TEST(UpcEDecoder, BothWalksResumeAfterTheTrailingQuietZoneWhenTheDigitsFail)
