@@ -2,7 +2,9 @@
 // bar), six characters (space first, L or G set) and the end guard (space,
 // bar, space, bar, space, bar), with a light quiet zone on either side. The
 // parity pattern of the six characters encodes the number system and the
-// check digit, which is checked over the symbol's UPC-A expansion.
+// check digit, which is checked over the symbol's UPC-A expansion. Because
+// that check is weak, every character's edge-to-edge distances must also
+// agree with its code before the digits are decoded.
 //
 // Met from its right end, the symbol starts with the six-run guard and its
 // characters come bar first and mirrored. That walk applies the very same
@@ -10,6 +12,8 @@
 // before decoding, so both directions accept exactly the same symbols with
 // the same values.
 #include "upce.h"
+
+#include <cstdlib>
 
 namespace barcode {
 
@@ -80,6 +84,49 @@ void Expand(int n, const int* d, int* e)
     }
 }
 
+// The module lengths of the four runs of a valid code, in line order.
+void CodeRuns(uint8_t code, int* modules)
+{
+    int run = 0;
+    modules[0] = 0;
+    int previous = (code >> 6) & 1;
+    for (int bit = 6; bit >= 0; --bit) {
+        const int module = (code >> bit) & 1;
+        if (module != previous && run < 3) {
+            modules[++run] = 0;
+            previous = module;
+        }
+        ++modules[run];
+    }
+}
+
+// UPC-E carries its check digit only in the parity of its characters, so
+// two characters misread together can still name the check digit their
+// digits need: the matcher's fit alone is not proof enough. A bar and the
+// space beside it keep their sum however far ink spread or the filter's
+// split moves the edge between them, so each character's three
+// edge-to-edge distances (first run with second, second with third, third
+// with fourth) must come within EdgeToleranceHundredths of a module of the
+// module sums its code says, a module being a seventh of the character.
+// codes[k] stands for the four runs from first + 4k on, both in line order.
+constexpr int EdgeToleranceHundredths = 45; // of a module
+bool EdgesAgree(const int16_t* first, const unsigned char* codes)
+{
+    for (int k = 0; k < Characters; ++k) {
+        const int16_t* c = first + 4 * k;
+        int modules[4];
+        CodeRuns(codes[k], modules);
+        const int width = SumRuns(c, 4);
+        for (int e = 0; e < 3; ++e) {
+            // Measured modules 7 * pair / width against the code's sum.
+            const int offBy = 7 * (c[e] + c[e + 1]) - (modules[e] + modules[e + 1]) * width;
+            if (100 * std::abs(offBy) >= EdgeToleranceHundredths * width)
+                return false;
+        }
+    }
+    return true;
+}
+
 } // namespace
 
 const std::array<std::array<uint8_t, 64>, 2> UpcEParityTables = BuildParityTables();
@@ -124,7 +171,8 @@ bool UPCEBarcodeType::ReadForward(const RunLine& line, unsigned char* buffer)
         }
 
         guards.Add(s + EndGuard, 6, false);
-        if (!guards.Passes() || !TrailingQuietZonePasses(s[TrailingQuiet], lastWidth)) {
+        if (!guards.Passes() || !TrailingQuietZonePasses(s[TrailingQuiet], lastWidth) ||
+            !EdgesAgree(s + CharStart, buffer)) {
             i += 2;
             continue;
         }
@@ -182,7 +230,8 @@ bool UPCEBarcodeType::ReadBackward(const RunLine& line, unsigned char* buffer)
         }
 
         guards.Add(s, 6, true);
-        if (!guards.Passes() || j < 1 || !TrailingQuietZonePasses(w[j - 1], previous)) {
+        if (!guards.Passes() || j < 1 || !TrailingQuietZonePasses(w[j - 1], previous) ||
+            !EdgesAgree(s + BackwardCharStart, buffer)) {
             j += 2;
             continue;
         }

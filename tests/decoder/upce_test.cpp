@@ -176,6 +176,51 @@ TEST(UpcEDecoder, CharacterWidthEdgeIsAnEighth)
     EXPECT_EQ(ReadOnce(Reversed(line(315))), "");
 }
 
+TEST(UpcEDecoder, EdgeToEdgeDistancesMustAgreeWithTheCodes)
+{
+    // At 40 tenths per module character 0 (G1: space 1, bar 2, space 2,
+    // bar 2) is 40 80 80 80. Moving the edge between its last space and
+    // bar by d keeps its code and its width, but its second edge-to-edge
+    // distance becomes 4 modules and d / 40: under 0.45 of a module reads.
+    auto line = [](int d) {
+        std::vector<int> widths;
+        for (int m : UpcEModules("01234565"))
+            widths.push_back(40 * m);
+        widths[3 + 2] += d;
+        widths[3 + 3] -= d;
+        RunBuilder builder;
+        builder.Light(400).Widths(widths).Light(400);
+        return builder.Runs();
+    };
+    EXPECT_EQ(ReadOnce(line(17)), "01234565");
+    EXPECT_EQ(ReadOnce(line(18)), "");
+    EXPECT_EQ(ReadOnce(Reversed(line(17))), "01234565");
+    EXPECT_EQ(ReadOnce(Reversed(line(18))), "");
+}
+
+// Lines that the filter made of rendered prints, on which two characters
+// fitted the wrong templates and their digits still named the check digit
+// of the parity pattern: "16981530" at 2 px per module, nearly sharp, read
+// as "16281337", "10406465" as "10406009", "08644446" as "10641440" and
+// "16488201" as "16108204". Their edge-to-edge distances give them away.
+TEST(UpcEDecoder, MisreadCharactersWhoseEdgesDisagreeReadNothing)
+{
+    const std::vector<int16_t> lines[] = {
+        {0, 126, 64, 75, 45, 75, 25, 273, 27, 14, 26, 13, 27, 13, 87, 50, 30, 10, 50, 10, 50, 10, 70, 10, 50, 30,
+         50, 10, 70, 30, 30, 10, 30, 70, 29, 11, 29, 11, 29, 11, 29, 401},
+        {0, 144, 66, 27, 42, 38, 28, 25, 90, 292, 28, 20, 25, 20, 25, 20, 21, 20, 36, 71, 57, 49, 31, 25, 80, 23,
+         26, 22, 64, 36, 29, 20, 24, 26, 62, 37, 30, 21, 45, 55, 30, 20, 30, 317, 92, 43, 95, 163},
+        {0, 454, 26, 20, 21, 19, 25, 19, 25, 20, 67, 34, 25, 20, 69, 35, 51, 50, 30, 20, 47, 53, 27, 20, 83, 20,
+         23, 19, 28, 30, 35, 54, 24, 19, 28, 410, 35, 115},
+        {0, 234, 49, 332, 37, 28, 30, 28, 32, 29, 114, 29, 44, 70, 72, 71, 49, 42, 36, 30, 55, 32, 95, 46, 61, 32,
+         56, 29, 37, 47, 92, 29, 33, 26, 33, 24, 44, 566, 37, 30, 96, 194},
+    };
+    for (const std::vector<int16_t>& line : lines) {
+        EXPECT_EQ(ReadOnce(line), "") << line.size() << " runs";
+        EXPECT_EQ(ReadOnce(Reversed(line)), "") << line.size() << " runs, reversed";
+    }
+}
+
 TEST(UpcEDecoder, QuietZoneEdgesFromEitherEnd)
 {
     // Characters 0 and 5 are 100 tenths wide, the rest 98: a quiet zone
@@ -244,8 +289,10 @@ TEST(UpcEDecoder, BothReadingsAgreeOnNoisySymbols)
             digits += static_cast<char>('0' + random() % 10);
         const std::string value = testing_runs::UpcEText(static_cast<int>(random() % 2), digits);
         const int unit = std::uniform_int_distribution<int>(12, 30)(random);
-        // Noise up to a third of a module: some symbols fail, and must fail
-        // both ways.
+        // Noise up to a third of a module in every run: some symbols fail,
+        // and must fail both ways. (Run by run it moves an edge-to-edge
+        // distance by up to two thirds of a module, which the edge check
+        // turns away more often than a blurred print's edges do.)
         const std::vector<int16_t> line = testing_runs::SymbolInJunk(UpcEModules(value), unit, unit / 3, 7, random);
         const std::string forward = ReadOnce(line);
         ASSERT_EQ(forward, ReadOnce(Reversed(line))) << "seed " << seed << " symbol " << n;
@@ -254,7 +301,7 @@ TEST(UpcEDecoder, BothReadingsAgreeOnNoisySymbols)
             ++reads;
         }
     }
-    EXPECT_GT(reads, 300);
+    EXPECT_GT(reads, 200);
 }
 
 TEST(UpcEDecoder, SeededRoundTrip)
