@@ -145,22 +145,35 @@ TEST(CallbackMode, DeviceGoneForGoodCannotBeReopened) {
     EXPECT_EQ(kernel.OpenDescriptors(), 0);
 }
 
-TEST(BufferMode, DeviceThatDisappearsWhileStreamingGivesNoMoreFrames) {
+TEST(BufferMode, DeviceUnpluggedWhileStreamingIsClosedAndOpensAgainWhenBack) {
     FakeVideoKernel kernel;
     CountingCamera(kernel);
     CaptureManager manager;
     manager.setUseCallback(false);
     ASSERT_TRUE(manager.OpenDevice(0, 4, 2, 3));
     std::vector<BYTE> frame(24);
+    ASSERT_TRUE(WaitUntil([&] { return manager.HasNewFrame(0); }));
     ASSERT_TRUE(manager.GetPixels(0, frame.data()));
     kernel.Unplug(0);
     StdoutLines out;
-    EXPECT_TRUE(WaitUntil([&] { return !manager.GetPixels(0, frame.data()); }));
-    EXPECT_NE(out.Take().find("ERROR: GetPixels() - Unable to grab frame for device 0\n"), std::string::npos);
-    EXPECT_FALSE(manager.HasNewFrame(0));  // nothing left to take
-    EXPECT_TRUE(manager.devices[0]->ready);  // set up until it is closed
-    manager.CloseDevice(0);
+    EXPECT_TRUE(WaitUntil([&] { return !manager.HasNewFrame(0) && !manager.devices[0]->ready; }));
+    const std::string lines = out.Take();
+    EXPECT_EQ(Count(lines, "ERROR: Lost device 0 - closing it\n"), 1);
+    EXPECT_NE(lines.find("ERROR: Lost device 0 - closing it\n\nSETUP: Disconnecting device 0\n"), std::string::npos);
+    EXPECT_NE(lines.find("SETUP: Device 0 disconnected and freed\n\n"), std::string::npos);
+    EXPECT_FALSE(manager.devices[0]->graphStarted);  // a fresh record
+    EXPECT_FALSE(manager.GetPixels(0, frame.data()));
     EXPECT_EQ(kernel.OpenDescriptors(), 0);
+    EXPECT_EQ(kernel.MappedBuffers(), 0);
+
+    {
+        StdoutLines quiet;
+        EXPECT_FALSE(manager.OpenDevice(0, 4, 2, 3));
+    }
+    kernel.Replug(0);
+    ASSERT_TRUE(manager.OpenDevice(0, 4, 2, 3));
+    EXPECT_TRUE(WaitUntil([&] { return manager.HasNewFrame(0); }));
+    EXPECT_TRUE(manager.GetPixels(0, frame.data()));
 }
 
 // Polling offers each of the grabber's samples once: scanning one picture
