@@ -126,7 +126,6 @@ public:
         if (video.bmiHeader.biWidth <= 0 || video.bmiHeader.biHeight <= 0) return VFW_E_INVALIDMEDIATYPE;
         const uint32_t width = static_cast<uint32_t>(video.bmiHeader.biWidth);
         const uint32_t height = static_cast<uint32_t>(video.bmiHeader.biHeight);
-        if (m_device->Offers(pixelFormat, width, height) == Offer::Unlisted) return VFW_E_INVALIDMEDIATYPE;
         v4l2_format applied;
         if (!m_device->SetExactFormat(pixelFormat, width, height, &applied)) return VFW_E_INVALIDMEDIATYPE;
         // The rate is set when streaming starts, once the format is settled;

@@ -34,8 +34,8 @@ enum class Offer {
 };
 
 // What the driver states is read once and then kept as we change it: a UVC
-// camera answers every format or rate change with a USB round trip, and the
-// format stays ours once set, since the driver lets only one handle change it.
+// camera answers every format or rate change with a USB round trip, and once
+// we have set a format no other handle may change it.
 class V4l2Device {
 public:
     // Opens a capture node; null when it cannot be opened or does not capture

@@ -1,6 +1,5 @@
 #include "v4l2_formats.h"
 
-#include <libv4l-plugin.h>
 #include <libv4lconvert.h>
 #include <linux/videodev2.h>
 
@@ -8,6 +7,8 @@
 #include <cstring>
 #include <map>
 #include <mutex>
+
+#include "v4l2_converter.h"
 
 namespace {
 
@@ -91,18 +92,7 @@ int ProbeIoctl(void* format, int, unsigned long request, void* argument) {
     return -1;
 }
 
-ssize_t ProbeRead(void*, int, void*, size_t) {
-    errno = EINVAL;
-    return -1;
-}
-
-ssize_t ProbeWrite(void*, int, const void*, size_t) {
-    errno = EINVAL;
-    return -1;
-}
-
-const libv4l_dev_ops kProbeOps = {nullptr, nullptr, ProbeIoctl, ProbeRead, ProbeWrite,
-                                  nullptr, nullptr, nullptr,    nullptr,   nullptr, nullptr, nullptr};
+const libv4l_dev_ops kProbeOps = IoctlOnlyDevOps(ProbeIoctl);
 
 bool ConverterReads(uint32_t pixelFormat) {
     v4lconvert_data* converter = v4lconvert_create_with_dev_ops(-1, &pixelFormat, &kProbeOps);

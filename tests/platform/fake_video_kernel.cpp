@@ -202,11 +202,6 @@ v4l2_fract FakeVideoKernel::Interval(size_t index) {
     return CurrentInterval(*m_nodes[index]);
 }
 
-void FakeVideoKernel::ForgetRequests(size_t index) {
-    std::lock_guard<std::mutex> hold(m_lock);
-    m_states[index]->requests.clear();
-}
-
 int FakeVideoKernel::Fail(int error) {
     errno = error;
     return -1;
@@ -284,10 +279,13 @@ int FakeVideoKernel::IntervalIoctl(FakeNode& node, unsigned long request, void* 
         // The nearest offered interval, as the UVC driver picks it.
         const v4l2_fract wanted = parameters->parm.capture.timeperframe;
         if (wanted.denominator == 0) return Fail(EINVAL);
-        auto seconds = [](const v4l2_fract& f) { return static_cast<double>(f.numerator) / f.denominator; };
+        auto away = [&wanted](const v4l2_fract& f) {
+            return std::abs(static_cast<double>(f.numerator) / f.denominator -
+                            static_cast<double>(wanted.numerator) / wanted.denominator);
+        };
         v4l2_fract best = size->intervals[0];
         for (const v4l2_fract& offered : size->intervals)
-            if (std::abs(seconds(offered) - seconds(wanted)) < std::abs(seconds(best) - seconds(wanted))) best = offered;
+            if (away(offered) < away(best)) best = offered;
         node.interval = best;
     }
     std::memset(&parameters->parm, 0, sizeof parameters->parm);

@@ -83,7 +83,6 @@ public:
     int Opens(size_t index);
     std::vector<unsigned long> Requests(size_t index);  // ioctls in the order they came
     v4l2_fract Interval(size_t index);                  // the frame interval the node runs at
-    void ForgetRequests(size_t index);
 
     std::vector<std::string> ListNodes() override;
     int Open(const char* path, int flags) override;
