@@ -201,7 +201,14 @@ void MyFrame1::OnProcessFrame(wxCommandEvent&)
 
 void MyFrame1::ProcessFrame()
 {
+    const bool wasReady = ReadyCamera() != nullptr;
     if (!m_capture.HasNewFrame(m_camera)) {
+        // The capture library closes a camera that was unplugged: the live
+        // loop ends as Play ends without a camera.
+        if (wasReady && !ReadyCamera() && m_state == STATE_PLAYING) {
+            ReportMissingCamera();
+            return;
+        }
         m_timer->Start(kPollInterval, wxTIMER_CONTINUOUS);
         return;
     }

@@ -23,7 +23,8 @@ public:
     void OnPause(wxCommandEvent& event) override;
     void OnCameraSettings(wxCommandEvent& event) override;
     void OnVideoPanelSize(wxSizeEvent& event) override;
-    // One step of the live loop; every exit re-arms the timer exactly once.
+    // One step of the live loop; every exit re-arms the timer exactly once,
+    // except when the camera has been lost.
     void OnProcessFrame(wxCommandEvent& event) override;
 
     // Types text into the focus window of the foreground application,

@@ -265,7 +265,10 @@ bool CaptureManager::ApplyCaptureFormat(CaptureDevice* device, int width, int he
     device->mediaType->majortype = MEDIATYPE_Video;
     device->mediaType->subtype = subtype;
     device->mediaType->lSampleSize = static_cast<ULONG>(width) * static_cast<ULONG>(height) * 3;
-    if (device->frameTime != -1) video->AvgTimePerFrame = device->frameTime;
+    // Without a rate of our own the one read from the device's earlier
+    // format must not go along: 0 lets the device run the new format at
+    // its fastest.
+    video->AvgTimePerFrame = device->frameTime != -1 ? device->frameTime : 0;
 
     if (device->streamConfig->SetFormat(device->mediaType) == S_OK) {
         DestroyMediaType(previous);

@@ -262,8 +262,15 @@ bool CaptureManager::HasNewFrame(int deviceId) {
         // one picture twice would confirm a camera reading with itself.
         CaptureDevice* device = devices[deviceId];
         LONGLONG number = 0;
-        return device->grabber->GetCurrentSampleNumber(&number) == S_OK && number != 0 &&
-               number != device->lastSampleTaken;
+        const HRESULT sampled = device->grabber->GetCurrentSampleNumber(&number);
+        if (sampled == VFW_E_NO_CAPTURE_HARDWARE) {
+            // Unplugged: no frame will come again. Closed, the slot is free
+            // for a new set-up once the camera is back.
+            std::printf("ERROR: Lost device %i - closing it\n", deviceId);
+            CloseDevice(deviceId);
+            return false;
+        }
+        return sampled == S_OK && number != 0 && number != device->lastSampleTaken;
     }
 
     CaptureDevice* device = devices[deviceId];

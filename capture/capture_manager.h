@@ -40,6 +40,7 @@ public:
     void setUseCallback(bool useCallback);
     // Sets a device up at about this size; connection is an index 0 to 4.
     bool OpenDevice(int deviceId, int width, int height, int connection);
+    // In buffer mode also closes a device that has been unplugged.
     bool HasNewFrame(int deviceId);
     // Writes the latest frame into dst (at least width × height × 3 bytes).
     bool GetPixels(int deviceId, BYTE* dst);

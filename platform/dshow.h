@@ -224,6 +224,7 @@ struct ISampleGrabber : IUnknown {
     // Not in DirectShow's grabber: the number of the buffered sample, one more
     // for every sample buffered since the grabber was made; 0 while none is.
     // It tells a poller whether the buffer holds a sample it has not had.
+    // VFW_E_NO_CAPTURE_HARDWARE once the device upstream has gone away.
     virtual HRESULT GetCurrentSampleNumber(LONGLONG* number) = 0;
     // method 0 calls SampleCB, method 1 BufferCB; a null callback detaches,
     // and once SetCallback has returned the previous callback is not running.

@@ -71,7 +71,7 @@ public:
         if (number == nullptr) return E_POINTER;
         std::lock_guard<std::mutex> hold(m_bufferLock);
         *number = m_hasSample ? m_sampleNumber : 0;
-        return S_OK;
+        return m_lost ? VFW_E_NO_CAPTURE_HARDWARE : S_OK;
     }
 
     HRESULT SetCallback(ISampleGrabberCB* callback, LONG method) override {

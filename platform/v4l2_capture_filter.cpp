@@ -96,6 +96,8 @@ public:
 
     HRESULT Start() override {
         if (m_output.Peer() == nullptr || m_stream.Running()) return S_OK;
+        // A rate is set only while the device does not stream.
+        m_device->SetFrameInterval(m_askedInterval > 0 ? m_askedInterval : m_device->FastestFrameInterval());
         int error = m_stream.Start(
             [this](BYTE* data, LONG length, double seconds) {
                 BufferSample sample(data, length);
@@ -122,11 +124,13 @@ public:
         VIDEOINFOHEADER video;
         std::memcpy(&video, type->pbFormat, sizeof video);
         if (video.bmiHeader.biWidth <= 0 || video.bmiHeader.biHeight <= 0) return VFW_E_INVALIDMEDIATYPE;
+        const uint32_t width = static_cast<uint32_t>(video.bmiHeader.biWidth);
+        const uint32_t height = static_cast<uint32_t>(video.bmiHeader.biHeight);
         v4l2_format applied;
-        if (!m_device->SetExactFormat(pixelFormat, static_cast<uint32_t>(video.bmiHeader.biWidth),
-                                      static_cast<uint32_t>(video.bmiHeader.biHeight), &applied))
-            return VFW_E_INVALIDMEDIATYPE;
-        m_device->SetFrameInterval(video.AvgTimePerFrame);
+        if (!m_device->SetExactFormat(pixelFormat, width, height, &applied)) return VFW_E_INVALIDMEDIATYPE;
+        // The rate is set when streaming starts, once the format is settled;
+        // a type without one (0) asks for the fastest.
+        m_askedInterval = video.AvgTimePerFrame > 0 ? video.AvgTimePerFrame : 0;
         return S_OK;
     }
 
@@ -144,14 +148,14 @@ public:
 
     HRESULT GetNumberOfCapabilities(int* count, int* size) override {
         if (count == nullptr || size == nullptr) return E_POINTER;
-        *count = static_cast<int>(Capabilities().size());
+        *count = static_cast<int>(m_device->Capabilities().size());
         *size = sizeof(VIDEO_STREAM_CONFIG_CAPS);
         return S_OK;
     }
 
     HRESULT GetStreamCaps(int index, AM_MEDIA_TYPE** type, BYTE* caps) override {
         if (type == nullptr || caps == nullptr) return E_POINTER;
-        const std::vector<DeviceCapability>& all = Capabilities();
+        const std::vector<DeviceCapability>& all = m_device->Capabilities();
         if (index < 0 || static_cast<size_t>(index) >= all.size()) return E_INVALIDARG;
         const DeviceCapability& capability = all[static_cast<size_t>(index)];
         LONG width = ToLong(capability.maxWidth);
@@ -192,20 +196,10 @@ private:
     friend class RefCounted<V4l2CaptureFilter>;
     ~V4l2CaptureFilter() { m_stream.Stop(); }
 
-    // Read from the driver once: the capture code walks them more than once.
-    const std::vector<DeviceCapability>& Capabilities() {
-        if (!m_capabilitiesRead) {
-            m_capabilities = m_device->Capabilities();
-            m_capabilitiesRead = true;
-        }
-        return m_capabilities;
-    }
-
     std::unique_ptr<V4l2Device> m_device;
     V4l2Stream m_stream;
     GraphPin m_output{this, PINDIR_OUTPUT, u"Capture", &PIN_CATEGORY_CAPTURE};
-    std::vector<DeviceCapability> m_capabilities;
-    bool m_capabilitiesRead = false;
+    LONGLONG m_askedInterval = 0;  // the rate asked with the format last set; 0: the fastest
 };
 
 }  // namespace

@@ -2,6 +2,7 @@
 
 #include <fcntl.h>
 
+#include <algorithm>
 #include <cerrno>
 #include <cstring>
 
@@ -63,56 +64,88 @@ V4l2Device::~V4l2Device() { m_kernel.Close(m_fd); }
 
 int V4l2Device::Ioctl(unsigned long request, void* argument) { return m_kernel.Ioctl(m_fd, request, argument); }
 
-std::vector<DeviceCapability> V4l2Device::Capabilities() {
-    std::vector<DeviceCapability> capabilities;
+const std::vector<DeviceCapability>& V4l2Device::Capabilities() {
+    if (!m_capabilitiesRead) ReadCapabilities();
+    return m_capabilities;
+}
+
+void V4l2Device::ReadCapabilities() {
+    m_capabilitiesRead = true;
     for (uint32_t index = 0;; ++index) {
         v4l2_fmtdesc description;
         std::memset(&description, 0, sizeof description);
         description.index = index;
         description.type = V4L2_BUF_TYPE_VIDEO_CAPTURE;
         if (Ioctl(VIDIOC_ENUM_FMT, &description) != 0) break;
-        if (IsConvertiblePixelFormat(description.pixelformat)) AddSizes(description.pixelformat, &capabilities);
+        const uint32_t pixelFormat = description.pixelformat;
+        if (!IsConvertiblePixelFormat(pixelFormat)) continue;
+        m_formats.push_back(pixelFormat);
+        if (AddSizes(pixelFormat)) m_formatsWithSizes.push_back(pixelFormat);
     }
-    return capabilities;
 }
 
-void V4l2Device::AddSizes(uint32_t pixelFormat, std::vector<DeviceCapability>* capabilities) {
+bool V4l2Device::AddSizes(uint32_t pixelFormat) {
     for (uint32_t index = 0;; ++index) {
         v4l2_frmsizeenum size;
         std::memset(&size, 0, sizeof size);
         size.index = index;
         size.pixel_format = pixelFormat;
         if (Ioctl(VIDIOC_ENUM_FRAMESIZES, &size) != 0) {
-            if (index > 0) return;
+            if (index > 0) return true;
             // A driver that cannot list its sizes still has the size it would
             // pick for this format now.
             v4l2_format current;
-            if (!CurrentFormat(&current)) return;
+            if (!CurrentFormat(&current)) return false;
             current.fmt.pix.pixelformat = pixelFormat;
-            if (Ioctl(VIDIOC_TRY_FMT, &current) != 0 || current.fmt.pix.pixelformat != pixelFormat) return;
+            if (Ioctl(VIDIOC_TRY_FMT, &current) != 0 || current.fmt.pix.pixelformat != pixelFormat) return false;
             uint32_t width = current.fmt.pix.width;
             uint32_t height = current.fmt.pix.height;
-            capabilities->push_back({pixelFormat, width, width, 1, height, height, 1});
-            return;
+            m_capabilities.push_back({pixelFormat, width, width, 1, height, height, 1});
+            return false;
         }
         if (size.type == V4L2_FRMSIZE_TYPE_DISCRETE) {
             const v4l2_frmsize_discrete& one = size.discrete;
-            capabilities->push_back({pixelFormat, one.width, one.width, 1, one.height, one.height, 1});
+            m_capabilities.push_back({pixelFormat, one.width, one.width, 1, one.height, one.height, 1});
             continue;
         }
         // Stepwise and continuous ranges come as one entry, so only index 0 exists.
         const v4l2_frmsize_stepwise& range = size.stepwise;
         bool continuous = size.type == V4L2_FRMSIZE_TYPE_CONTINUOUS;
-        capabilities->push_back({pixelFormat, range.min_width, range.max_width, continuous ? 1 : range.step_width,
-                                 range.min_height, range.max_height, continuous ? 1 : range.step_height});
-        return;
+        m_capabilities.push_back({pixelFormat, range.min_width, range.max_width, continuous ? 1 : range.step_width,
+                                  range.min_height, range.max_height, continuous ? 1 : range.step_height});
+        return true;
     }
 }
 
+Offer V4l2Device::Offers(uint32_t pixelFormat, uint32_t width, uint32_t height) {
+    Capabilities();
+    auto has = [](const std::vector<uint32_t>& formats, uint32_t format) {
+        return std::find(formats.begin(), formats.end(), format) != formats.end();
+    };
+    // A driver that lists no format at all may still take some.
+    if (m_formats.empty()) return Offer::Unknown;
+    if (!has(m_formats, pixelFormat)) return Offer::Unlisted;
+    if (!has(m_formatsWithSizes, pixelFormat)) return Offer::Unknown;
+    auto within = [](uint32_t value, uint32_t minimum, uint32_t maximum, uint32_t step) {
+        return value >= minimum && value <= maximum && step > 0 && (value - minimum) % step == 0;
+    };
+    for (const DeviceCapability& capability : m_capabilities)
+        if (capability.pixelFormat == pixelFormat &&
+            within(width, capability.minWidth, capability.maxWidth, capability.stepWidth) &&
+            within(height, capability.minHeight, capability.maxHeight, capability.stepHeight))
+            return Offer::Listed;
+    return Offer::Unlisted;
+}
+
 bool V4l2Device::CurrentFormat(v4l2_format* format) {
-    std::memset(format, 0, sizeof *format);
-    format->type = V4L2_BUF_TYPE_VIDEO_CAPTURE;
-    return Ioctl(VIDIOC_G_FMT, format) == 0;
+    if (!m_formatKnown) {
+        std::memset(&m_format, 0, sizeof m_format);
+        m_format.type = V4L2_BUF_TYPE_VIDEO_CAPTURE;
+        if (Ioctl(VIDIOC_G_FMT, &m_format) != 0) return false;
+        m_formatKnown = true;
+    }
+    *format = m_format;
+    return true;
 }
 
 bool V4l2Device::SetExactFormat(uint32_t pixelFormat, uint32_t width, uint32_t height, v4l2_format* applied) {
@@ -120,8 +153,19 @@ bool V4l2Device::SetExactFormat(uint32_t pixelFormat, uint32_t width, uint32_t h
         return format.fmt.pix.pixelformat == pixelFormat && format.fmt.pix.width == width &&
                format.fmt.pix.height == height;
     };
+    const Offer offer = Offers(pixelFormat, width, height);
+    if (offer == Offer::Unlisted) return false;
+    v4l2_format previous;
+    const bool hadPrevious = CurrentFormat(&previous);
+    if (hadPrevious && matches(previous)) {
+        *applied = previous;
+        return true;
+    }
     v4l2_format wanted;
-    if (!CurrentFormat(&wanted)) std::memset(&wanted, 0, sizeof wanted);
+    if (hadPrevious)
+        wanted = previous;
+    else
+        std::memset(&wanted, 0, sizeof wanted);
     wanted.type = V4L2_BUF_TYPE_VIDEO_CAPTURE;
     wanted.fmt.pix.pixelformat = pixelFormat;
     wanted.fmt.pix.width = width;
@@ -130,43 +174,95 @@ bool V4l2Device::SetExactFormat(uint32_t pixelFormat, uint32_t width, uint32_t h
     wanted.fmt.pix.bytesperline = 0;
     wanted.fmt.pix.sizeimage = 0;
 
-    // Drivers adjust what they cannot do instead of refusing it: ask first.
-    v4l2_format trial = wanted;
-    if (Ioctl(VIDIOC_TRY_FMT, &trial) == 0) {
-        if (!matches(trial)) return false;
-    } else if (errno != ENOTTY && errno != EINVAL) {
-        return false;
+    // Drivers adjust what they cannot do instead of refusing it: a format
+    // that their lists do not vouch for is asked about first.
+    if (offer == Offer::Unknown) {
+        v4l2_format trial = wanted;
+        if (Ioctl(VIDIOC_TRY_FMT, &trial) == 0) {
+            if (!matches(trial)) return false;
+        } else if (errno != ENOTTY && errno != EINVAL) {
+            return false;
+        }
     }
-    v4l2_format previous;
-    bool hadPrevious = CurrentFormat(&previous);
     v4l2_format set = wanted;
     if (Ioctl(VIDIOC_S_FMT, &set) != 0) return false;
+    // The driver has put the new format's default rate in place.
+    m_intervalKnown = false;
     if (!matches(set)) {
-        if (hadPrevious) Ioctl(VIDIOC_S_FMT, &previous);
+        m_formatKnown = false;
+        if (hadPrevious) {
+            v4l2_format back = previous;
+            if (Ioctl(VIDIOC_S_FMT, &back) == 0) {
+                m_format = back;
+                m_formatKnown = true;
+            }
+        }
         return false;
     }
+    m_format = set;
+    m_formatKnown = true;
     *applied = set;
     return true;
 }
 
-LONGLONG V4l2Device::FrameInterval() {
+bool V4l2Device::ReadFrameInterval() {
+    if (m_intervalKnown) return true;
     v4l2_streamparm parameters;
     std::memset(&parameters, 0, sizeof parameters);
     parameters.type = V4L2_BUF_TYPE_VIDEO_CAPTURE;
-    if (Ioctl(VIDIOC_G_PARM, &parameters) != 0) return 0;
+    if (Ioctl(VIDIOC_G_PARM, &parameters) != 0) return false;
     const v4l2_fract& interval = parameters.parm.capture.timeperframe;
-    if (interval.denominator == 0) return 0;
-    return static_cast<LONGLONG>(interval.numerator) * 10000000 / interval.denominator;
+    m_interval = interval.denominator == 0
+                     ? 0
+                     : static_cast<LONGLONG>(interval.numerator) * 10000000 / interval.denominator;
+    m_intervalSettable = (parameters.parm.capture.capability & V4L2_CAP_TIMEPERFRAME) != 0;
+    m_intervalKnown = true;
+    return true;
+}
+
+LONGLONG V4l2Device::FrameInterval() { return ReadFrameInterval() ? m_interval : 0; }
+
+LONGLONG V4l2Device::FastestFrameInterval() {
+    v4l2_format current;
+    if (!CurrentFormat(&current)) return 0;
+    LONGLONG fastest = 0;
+    auto consider = [&fastest](const v4l2_fract& interval) {
+        if (interval.denominator == 0 || interval.numerator == 0) return;
+        LONGLONG time = static_cast<LONGLONG>(interval.numerator) * 10000000 / interval.denominator;
+        if (time > 0 && (fastest == 0 || time < fastest)) fastest = time;
+    };
+    for (uint32_t index = 0;; ++index) {
+        v4l2_frmivalenum interval;
+        std::memset(&interval, 0, sizeof interval);
+        interval.index = index;
+        interval.pixel_format = current.fmt.pix.pixelformat;
+        interval.width = current.fmt.pix.width;
+        interval.height = current.fmt.pix.height;
+        if (Ioctl(VIDIOC_ENUM_FRAMEINTERVALS, &interval) != 0) break;
+        if (interval.type == V4L2_FRMIVAL_TYPE_DISCRETE) {
+            consider(interval.discrete);
+            continue;
+        }
+        // Stepwise and continuous ranges come as one entry.
+        consider(interval.stepwise.min);
+        break;
+    }
+    return fastest;
 }
 
 void V4l2Device::SetFrameInterval(LONGLONG hundredNanoseconds) {
-    if (hundredNanoseconds <= 0) return;
+    if (hundredNanoseconds <= 0 || !ReadFrameInterval()) return;
+    if (!m_intervalSettable || hundredNanoseconds == m_interval) return;
     v4l2_streamparm parameters;
     std::memset(&parameters, 0, sizeof parameters);
     parameters.type = V4L2_BUF_TYPE_VIDEO_CAPTURE;
-    if (Ioctl(VIDIOC_G_PARM, &parameters) != 0) return;
-    if ((parameters.parm.capture.capability & V4L2_CAP_TIMEPERFRAME) == 0) return;
     parameters.parm.capture.timeperframe.numerator = static_cast<uint32_t>(hundredNanoseconds);
     parameters.parm.capture.timeperframe.denominator = 10000000;
-    Ioctl(VIDIOC_S_PARM, &parameters);  // the driver picks the nearest rate it has
+    if (Ioctl(VIDIOC_S_PARM, &parameters) != 0) return;
+    // The driver answers with the rate it took.
+    const v4l2_fract& taken = parameters.parm.capture.timeperframe;
+    if (taken.denominator != 0)
+        m_interval = static_cast<LONGLONG>(taken.numerator) * 10000000 / taken.denominator;
+    else
+        m_intervalKnown = false;
 }

@@ -26,6 +26,16 @@ enum class NodeKind {
     Unreadable,  // cannot be opened or asked
 };
 
+// Whether a device offers a format at a size, as its lists say.
+enum class Offer {
+    Listed,    // the driver lists both
+    Unlisted,  // the driver lists its formats or sizes, and not these
+    Unknown,   // the driver cannot list them: only trying tells
+};
+
+// What the driver states is read once and then kept as we change it: a UVC
+// camera answers every format or rate change with a USB round trip, and once
+// we have set a format no other handle may change it.
 class V4l2Device {
 public:
     // Opens a capture node; null when it cannot be opened or does not capture
@@ -46,26 +56,48 @@ public:
 
     // The formats that can be converted, each frame size or size range one entry,
     // in the driver's order.
-    std::vector<DeviceCapability> Capabilities();
+    const std::vector<DeviceCapability>& Capabilities();
+    Offer Offers(uint32_t pixelFormat, uint32_t width, uint32_t height);
 
     bool CurrentFormat(v4l2_format* format);
 
     // Sets this format at exactly this size; answers false, and leaves the
-    // device as it was, when the driver would choose anything else.
+    // device as it was, when the driver would choose anything else. Costs no
+    // ioctl when the device has the format already or does not list it.
     bool SetExactFormat(uint32_t pixelFormat, uint32_t width, uint32_t height, v4l2_format* applied);
 
     // Time per frame in 100 ns units; 0 when the driver does not say.
     LONGLONG FrameInterval();
+    // The shortest time per frame that the current format and size offer; 0
+    // when the driver does not say.
+    LONGLONG FastestFrameInterval();
+    // The driver picks the nearest rate it has; nothing happens when the
+    // device runs at this rate already or cannot be given one.
     void SetFrameInterval(LONGLONG hundredNanoseconds);
 
 private:
     V4l2Device(VideoKernel& kernel, int fd, std::string path, std::string card);
 
     int Ioctl(unsigned long request, void* argument);
-    void AddSizes(uint32_t pixelFormat, std::vector<DeviceCapability>* capabilities);
+    void ReadCapabilities();
+    // Adds the sizes of one format; false when the driver cannot list them.
+    bool AddSizes(uint32_t pixelFormat);
+    bool ReadFrameInterval();
 
     VideoKernel& m_kernel;
     int m_fd;
     std::string m_path;
     std::string m_card;
+
+    bool m_capabilitiesRead = false;
+    std::vector<DeviceCapability> m_capabilities;
+    std::vector<uint32_t> m_formats;          // convertible formats the driver lists
+    std::vector<uint32_t> m_formatsWithSizes; // those whose sizes it lists too
+
+    bool m_formatKnown = false;
+    v4l2_format m_format{};
+
+    bool m_intervalKnown = false;  // read since the format last changed
+    bool m_intervalSettable = false;
+    LONGLONG m_interval = 0;
 };

@@ -14,7 +14,8 @@ GUID SubtypeOfPixelFormat(uint32_t pixelFormat);
 // The V4L2 pixel format of a media subtype; false when there is none.
 bool PixelFormatOfSubtype(const GUID& subtype, uint32_t* pixelFormat);
 
-// Whether frames of this format can be converted to BGR24.
+// Whether libv4lconvert can convert frames of this format to BGR24 (RGB,
+// YUV, grey, JPEG, Bayer and the vendor formats of older webcams).
 bool IsConvertiblePixelFormat(uint32_t pixelFormat);
 
 // Bits per pixel as a bitmap header states them (24 for compressed formats).

@@ -1,12 +1,13 @@
 #include "v4l2_stream.h"
 
-#include <libv4l-plugin.h>
 #include <libv4lconvert.h>
 #include <sys/mman.h>
 
 #include <cerrno>
 #include <chrono>
 #include <cstring>
+
+#include "v4l2_converter.h"
 
 namespace {
 
@@ -18,18 +19,7 @@ int SeamIoctl(void* kernel, int fd, unsigned long request, void* argument) {
     return static_cast<VideoKernel*>(kernel)->Ioctl(fd, request, argument);
 }
 
-ssize_t NoRead(void*, int, void*, size_t) {
-    errno = EINVAL;
-    return -1;
-}
-
-ssize_t NoWrite(void*, int, const void*, size_t) {
-    errno = EINVAL;
-    return -1;
-}
-
-const libv4l_dev_ops kSeamOps = {nullptr, nullptr, SeamIoctl, NoRead, NoWrite,
-                                 nullptr, nullptr, nullptr,  nullptr, nullptr, nullptr, nullptr};
+const libv4l_dev_ops kSeamOps = IoctlOnlyDevOps(SeamIoctl);
 
 bool DeviceGone(int error) { return error == ENODEV || error == ENXIO || error == EBADF || error == ENOENT; }
 

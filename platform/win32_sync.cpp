@@ -57,10 +57,10 @@ HANDLE CreateEventW(LPSECURITY_ATTRIBUTES, BOOL manualReset, BOOL initialState, 
 BOOL SetEvent(HANDLE handle) {
     if (handle == nullptr) return FALSE;
     Event* event = static_cast<Event*>(handle);
-    {
-        std::lock_guard<std::mutex> hold(event->mutex);
-        event->signalled = true;
-    }
+    // Notified under the lock: a waiter that wakes may close the handle at
+    // once, and must not free the condition variable under us.
+    std::lock_guard<std::mutex> hold(event->mutex);
+    event->signalled = true;
     event->changed.notify_all();
     return TRUE;
 }

@@ -28,6 +28,11 @@ struct Picture {
     std::vector<uint8_t> rgb;
 };
 
+// The error box of Play without a camera.
+constexpr const char* kMissingCamera =
+    "Application could not find a capture device.\n\nCheck to make sure the camera is properly "
+    "plugged into the USB port and then restart the application.";
+
 std::string CorpusImage(const std::string& name); // "ean13_clean_v1" → its PNG path
 // A corpus image stretched to the given size.
 Picture CorpusPicture(const std::string& name, uint32_t width, uint32_t height);

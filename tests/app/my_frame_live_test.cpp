@@ -255,6 +255,48 @@ TEST_F(LiveScanningTest, TheTextBoxWithTheFocusReceivesTheValue)
     EXPECT_EQ(log.Characters(), typed);
 }
 
+// A camera unplugged while live: the error box of a missing camera, once,
+// and the loop stops; Play reads again once the camera is back.
+class LiveUnplugTest : public GuiTest {
+protected:
+    void TearDown() override
+    {
+        CloseAllWindows();
+        GuiTest::TearDown();
+    }
+    ScriptedCamera m_camera{640, 480};
+};
+
+TEST_F(LiveUnplugTest, LostCameraStopsTheLoopWithTheErrorBoxAndPlayWorksWhenItIsBack)
+{
+    DialogRecorder dialogs;
+    MyFrame1* frame = OpenWindow();
+    frame->m_beep = 0;
+    frame->m_sendKeystrokes = false;
+    m_camera.Show(CorpusPicture(kEan13.image, 640, 480));
+    for (int play = 1; play <= 2; ++play) {
+        SCOPED_TRACE("Play " + std::to_string(play));
+        const size_t rows = HistoryRows(frame).size();
+        SendCommand(frame, ID_PLAY);
+        ASSERT_EQ(frame->m_state, STATE_PLAYING);
+        ASSERT_TRUE(PumpUntil([&] { return HistoryRows(frame).size() > rows; }, 10s)) << "nothing read";
+        EXPECT_EQ(HistoryRows(frame).back().value, kEan13.value);
+
+        m_camera.Kernel().Unplug(0);
+        ASSERT_TRUE(PumpUntil([&] { return frame->m_state == STATE_STOPPED; }, 5s)) << "the loss went unnoticed";
+        // The loop has ended: no box follows and no tick is due.
+        PumpUntil([] { return false; }, 300ms);
+        ASSERT_EQ(dialogs.seen.size(), 1u);
+        EXPECT_EQ(dialogs.seen[0].title, "Error");
+        EXPECT_EQ(dialogs.seen[0].message, kMissingCamera);
+        EXPECT_EQ(dialogs.seen[0].parent, frame);
+        EXPECT_FALSE(frame->m_timer->IsRunning());
+        dialogs.seen.clear();
+        m_camera.Kernel().Replug(0);
+    }
+    CloseWindow(frame);
+}
+
 // Bytes of the heap in use: the allocator's own count, which freed memory
 // that AddressSanitizer holds back does not inflate.
 size_t HeapInUse()

@@ -24,10 +24,6 @@ namespace {
 constexpr uint32_t kWidth = 640;
 constexpr uint32_t kHeight = 480;
 
-const char* const kMissingCamera =
-    "Application could not find a capture device.\n\nCheck to make sure the camera is properly "
-    "plugged into the USB port and then restart the application.";
-
 // What one frame shows, and what the step must make of it.
 struct Read {
     const char* picture; // a key of Pictures(), "" for nothing readable

@@ -3,6 +3,8 @@
 #include <gtest/gtest.h>
 
 #include <cerrno>
+#include <chrono>
+#include <functional>
 
 #include "capture_manager.h"
 #include "capture_test_support.h"
@@ -26,6 +28,24 @@ std::string AllAttempts(int width, int height) {
 // A YUYV camera with the given sizes, currently at the first one.
 FakeNode& YuyvCamera(FakeVideoKernel& kernel, std::vector<FakeSize> sizes) {
     return kernel.AddCamera("Cam", V4L2_PIX_FMT_YUYV, std::move(sizes));
+}
+
+// A USB 2 camera as the UVC driver shows it: YUYV up to 1280 × 960 but only
+// at 7.5 frames a second there, MJPEG at 30 at every size; plugged in at its
+// first format and size.
+FakeNode& UsbCamera(FakeVideoKernel& kernel) {
+    const v4l2_fract fps30 = {1, 30}, fps15 = {1, 15}, fps7_5 = {2, 15};
+    FakeNode node;
+    node.card = "USB Camera";
+    node.formats = {
+        {V4L2_PIX_FMT_YUYV, {Discrete(640, 480, {fps15, fps30}), Discrete(1280, 960, {fps7_5})}},
+        {V4L2_PIX_FMT_MJPEG,
+         {Discrete(640, 480, {fps30, fps15}), Discrete(800, 600, {fps30, fps15}), Discrete(1280, 960, {fps30, fps15})}},
+    };
+    node.pixelFormat = V4L2_PIX_FMT_YUYV;
+    node.width = 640;
+    node.height = 480;
+    return kernel.AddNode(node);
 }
 
 struct Opened {
@@ -211,4 +231,105 @@ TEST(CaptureGraph, AnalogFormatIsRefusedByAWebcam) {
     EXPECT_FALSE(manager.SetAnalogVideoFormat(0, 18));
     EXPECT_EQ(out.Take(), "SETUP: couldn't set requested format\n");
     EXPECT_EQ(manager.devices[0]->captureFilter, nullptr);
+}
+
+// What one set-up asks of the driver, up to the start of streaming.
+struct IoctlCounts {
+    int tryFormat = 0, setFormat = 0, getFormat = 0, setRate = 0, total = 0;
+};
+
+IoctlCounts CountUntilStreaming(const std::vector<unsigned long>& requests) {
+    IoctlCounts counts;
+    for (unsigned long request : requests) {
+        ++counts.total;
+        counts.tryFormat += request == VIDIOC_TRY_FMT;
+        counts.setFormat += request == VIDIOC_S_FMT;
+        counts.getFormat += request == VIDIOC_G_FMT;
+        counts.setRate += request == VIDIOC_S_PARM;
+        if (request == VIDIOC_STREAMON) break;
+    }
+    return counts;
+}
+
+// Every format or rate ioctl is a USB round trip of a UVC camera, on the GUI
+// thread. The attempts need at most one format and one rate set, and the
+// device's format and rate read once; the rest of an open is the lists read
+// once by us and once by libv4lconvert, the node's look-ups and the buffers.
+TEST(CaptureGraph, OnePlayAsksTheDriverOnlyWhatItsAttemptsNeed) {
+    constexpr int kMostIoctls = 45;
+    struct Case {
+        const char* what;
+        int width, height;
+        const char* success;  // the lines of the attempt that succeeds
+    };
+    const Case cases[] = {
+        {"a size YUYV has", 640, 480, "SETUP: trying format YUY2 @ 640 by 480\nSETUP: Device is setup"},
+        {"a size only MJPEG has", 800, 600, "SETUP: closest supported size is OTHER @ 800 600\nSETUP: Device is setup"},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.what);
+        FakeVideoKernel kernel;
+        UsbCamera(kernel).usbLatency = std::chrono::milliseconds(20);
+        CaptureManager manager;
+        manager.setUseCallback(false);
+        const auto started = std::chrono::steady_clock::now();
+        Opened opened = Open(manager, c.width, c.height);
+        const auto took = std::chrono::steady_clock::now() - started;
+        ASSERT_TRUE(opened.result) << opened.lines;
+        EXPECT_NE(opened.lines.find(c.success), std::string::npos) << opened.lines;
+        EXPECT_EQ(opened.width, c.width);
+        const IoctlCounts counts = CountUntilStreaming(kernel.Requests(0));
+        EXPECT_EQ(counts.tryFormat, 0);
+        EXPECT_LE(counts.setFormat, 1);
+        EXPECT_LE(counts.getFormat, 1);
+        EXPECT_LE(counts.setRate, 1);
+        EXPECT_LE(counts.total, kMostIoctls);
+        RecordProperty(std::string(c.what) + ": TRY_FMT, S_FMT, G_FMT, S_PARM, all, ms",
+                       std::to_string(counts.tryFormat) + ", " + std::to_string(counts.setFormat) + ", " +
+                           std::to_string(counts.getFormat) + ", " + std::to_string(counts.setRate) + ", " +
+                           std::to_string(counts.total) + ", " +
+                           std::to_string(std::chrono::duration_cast<std::chrono::milliseconds>(took).count()));
+    }
+}
+
+TEST(CaptureGraph, StreamRunsAtTheFastestRateOfItsSizeUnlessARateWasAsked) {
+    struct Case {
+        const char* what;
+        int frameTime;             // -1: no rate asked
+        v4l2_fract expected;
+    };
+    const Case cases[] = {
+        {"no rate asked", -1, {1, 30}},
+        {"15 frames a second asked", 666666, {1, 15}},
+    };
+    for (const Case& c : cases) {
+        struct Before {
+            const char* what;
+            std::function<void(CaptureManager&, FakeNode&)> leave;
+        };
+        const Before befores[] = {
+            {"after a run at 1280 × 960",
+             [](CaptureManager& manager, FakeNode&) {
+                 StdoutLines quiet;
+                 manager.OpenDevice(0, 1280, 960, 3);
+                 manager.CloseDevice(0);
+             }},
+            {"after another program left 15 frames a second",
+             [](CaptureManager&, FakeNode& node) { node.interval = {1, 15}; }},
+        };
+        for (const Before& before : befores) {
+            SCOPED_TRACE(std::string(c.what) + ", " + before.what);
+            FakeVideoKernel kernel;
+            FakeNode& node = UsbCamera(kernel);
+            CaptureManager manager;
+            manager.setUseCallback(false);
+            before.leave(manager, node);
+            manager.devices[0]->frameTime = c.frameTime;
+            ASSERT_TRUE(Open(manager, 640, 480).result);
+            EXPECT_EQ(node.pixelFormat, V4L2_PIX_FMT_YUYV);
+            const v4l2_fract interval = kernel.Interval(0);
+            EXPECT_EQ(interval.numerator, c.expected.numerator);
+            EXPECT_EQ(interval.denominator, c.expected.denominator);
+        }
+    }
 }

@@ -195,6 +195,44 @@ TEST(CaptureManagerFrames, SmallFrameComesOutTopDownRedGreenBlue) {
     EXPECT_EQ(frame, expected);
 }
 
+// Bayer is what many simple sensors send; libv4lconvert fills in the two
+// colours each pixel lacks.
+TEST(CaptureManagerFrames, BayerCameraOpensAndGivesTopDownRedGreenBlue) {
+    constexpr int kWidth = 64, kHeight = 48;
+    // Red, green, blue and grey quarters, from the top left, row by row.
+    const std::vector<std::vector<int>> quarters = {{200, 40, 40}, {40, 200, 40}, {40, 40, 200}, {128, 128, 128}};
+    std::vector<uint8_t> picture(kWidth * kHeight * 3);
+    for (int y = 0; y < kHeight; ++y)
+        for (int x = 0; x < kWidth; ++x)
+            for (int c = 0; c < 3; ++c)
+                picture[(y * kWidth + x) * 3 + c] =
+                    static_cast<uint8_t>(quarters[(y >= kHeight / 2) * 2 + (x >= kWidth / 2)][c]);
+    for (uint32_t bayer : {V4L2_PIX_FMT_SBGGR8, V4L2_PIX_FMT_SGBRG8, V4L2_PIX_FMT_SGRBG8, V4L2_PIX_FMT_SRGGB8}) {
+        SCOPED_TRACE(std::string(reinterpret_cast<const char*>(&bayer), 4));
+        FakeVideoKernel kernel;
+        FakeNode& node = kernel.AddCamera("Sensor", bayer, {Discrete(kWidth, kHeight)});
+        node.frame = [&](uint64_t, uint32_t format, uint32_t width, uint32_t height) {
+            return EncodeFrame(picture, format, width, height);
+        };
+        CaptureManager manager;
+        manager.setUseCallback(false);
+        {
+            StdoutLines quiet;
+            ASSERT_TRUE(manager.OpenDevice(0, 640, 480, 3));
+        }
+        ASSERT_EQ(manager.devices[0]->width, kWidth);
+        ASSERT_TRUE(WaitUntil([&] { return manager.HasNewFrame(0); }));
+        std::vector<BYTE> frame(kWidth * kHeight * 3);
+        ASSERT_TRUE(manager.GetPixels(0, frame.data()));
+        for (int quarter = 0; quarter < 4; ++quarter) {
+            const int x = kWidth / 4 + (quarter % 2) * kWidth / 2, y = kHeight / 4 + (quarter / 2) * kHeight / 2;
+            const std::vector<int> pixel = PixelAt(frame, kWidth, x, y);
+            for (int c = 0; c < 3; ++c)
+                EXPECT_NEAR(pixel[c], quarters[quarter][c], 8) << "quarter " << quarter << ", channel " << c;
+        }
+    }
+}
+
 TEST(CaptureManagerFrames, VirtualCameraShowsItsImageAtTheSizesTheApplicationAsksFor) {
     const std::string image = std::string(MORVELIX_CORPUS_DIR) + "/images/ean13_clean_v1.png";
     int width = 0, height = 0, channels = 0;

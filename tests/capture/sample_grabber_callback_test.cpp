@@ -108,18 +108,31 @@ TEST(CallbackMode, FrozenDeviceIsReopenedWithItsSettings) {
     manager.devices[0]->freezeThreshold = 5;
     ASSERT_TRUE(WaitUntil([&] { return kernel.FramesSent(0) == 1; }));
 
-    StdoutLines out;
-    CaptureDevice* original = manager.devices[0];
-    int polls = 0;
-    while (manager.devices[0] == original && polls < 1000) {
-        manager.HasNewFrame(0);
-        ++polls;
-    }
-    std::string lines = out.Take();
     // Nothing counts as frozen during a record's first 401 polls.
-    EXPECT_EQ(polls, 402);
+    {
+        StdoutLines out;
+        for (int poll = 1; poll <= 401; ++poll) manager.HasNewFrame(0);
+        EXPECT_EQ(out.Take(), "");
+    }
+    StdoutLines out;
+    manager.HasNewFrame(0);
+    const std::string lines = out.Take();
+    // The old record goes and a new one is set up at the negotiated size.
+    const std::vector<std::string> order = {
+        "ERROR: Device seems frozen - attempting to reconnect\n",
+        "\nSETUP: Disconnecting device 0\n",
+        "SETUP: Device 0 disconnected and freed\n\n",
+        "SETUP: Setting up device 0\n",
+        "SETUP: trying format RGB24 @ 4 by 2\n",
+        "SETUP: Device is setup and ready to capture.\n\n",
+        "SUCCESS: Able to reconnect to device\n",
+    };
+    size_t at = 0;
+    for (const std::string& line : order) {
+        at = lines.find(line, at);
+        ASSERT_NE(at, std::string::npos) << "missing or out of order: " << line << lines;
+    }
     EXPECT_EQ(Count(lines, "ERROR: Device seems frozen - attempting to reconnect\n"), 1);
-    EXPECT_NE(lines.find("SUCCESS: Able to reconnect to device\n"), std::string::npos);
     CaptureDevice* reopened = manager.devices[0];
     EXPECT_TRUE(reopened->ready);
     EXPECT_TRUE(reopened->reopenWhenFrozen);
@@ -145,22 +158,35 @@ TEST(CallbackMode, DeviceGoneForGoodCannotBeReopened) {
     EXPECT_EQ(kernel.OpenDescriptors(), 0);
 }
 
-TEST(BufferMode, DeviceThatDisappearsWhileStreamingGivesNoMoreFrames) {
+TEST(BufferMode, DeviceUnpluggedWhileStreamingIsClosedAndOpensAgainWhenBack) {
     FakeVideoKernel kernel;
     CountingCamera(kernel);
     CaptureManager manager;
     manager.setUseCallback(false);
     ASSERT_TRUE(manager.OpenDevice(0, 4, 2, 3));
     std::vector<BYTE> frame(24);
+    ASSERT_TRUE(WaitUntil([&] { return manager.HasNewFrame(0); }));
     ASSERT_TRUE(manager.GetPixels(0, frame.data()));
     kernel.Unplug(0);
     StdoutLines out;
-    EXPECT_TRUE(WaitUntil([&] { return !manager.GetPixels(0, frame.data()); }));
-    EXPECT_NE(out.Take().find("ERROR: GetPixels() - Unable to grab frame for device 0\n"), std::string::npos);
-    EXPECT_FALSE(manager.HasNewFrame(0));  // nothing left to take
-    EXPECT_TRUE(manager.devices[0]->ready);  // set up until it is closed
-    manager.CloseDevice(0);
+    EXPECT_TRUE(WaitUntil([&] { return !manager.HasNewFrame(0) && !manager.devices[0]->ready; }));
+    const std::string lines = out.Take();
+    EXPECT_EQ(Count(lines, "ERROR: Lost device 0 - closing it\n"), 1);
+    EXPECT_NE(lines.find("ERROR: Lost device 0 - closing it\n\nSETUP: Disconnecting device 0\n"), std::string::npos);
+    EXPECT_NE(lines.find("SETUP: Device 0 disconnected and freed\n\n"), std::string::npos);
+    EXPECT_FALSE(manager.devices[0]->graphStarted);  // a fresh record
+    EXPECT_FALSE(manager.GetPixels(0, frame.data()));
     EXPECT_EQ(kernel.OpenDescriptors(), 0);
+    EXPECT_EQ(kernel.MappedBuffers(), 0);
+
+    {
+        StdoutLines quiet;
+        EXPECT_FALSE(manager.OpenDevice(0, 4, 2, 3));
+    }
+    kernel.Replug(0);
+    ASSERT_TRUE(manager.OpenDevice(0, 4, 2, 3));
+    EXPECT_TRUE(WaitUntil([&] { return manager.HasNewFrame(0); }));
+    EXPECT_TRUE(manager.GetPixels(0, frame.data()));
 }
 
 // Polling offers each of the grabber's samples once: scanning one picture

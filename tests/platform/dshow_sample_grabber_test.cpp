@@ -120,6 +120,9 @@ TEST(SampleGrabber, CurrentBufferAnswersForEachState) {
     while (streaming.grabber->GetCurrentBuffer(&size, buffer.data()) == S_OK && std::chrono::steady_clock::now() < limit)
         std::this_thread::sleep_for(std::chrono::milliseconds(2));
     EXPECT_EQ(streaming.grabber->GetCurrentBuffer(&size, buffer.data()), VFW_E_WRONG_STATE);
+    LONGLONG number = -1;
+    EXPECT_EQ(streaming.grabber->GetCurrentSampleNumber(&number), VFW_E_NO_CAPTURE_HARDWARE);
+    EXPECT_EQ(number, 0);
 }
 
 TEST(SampleGrabber, GrabberThatWantsAnotherTypeDoesNotConnect) {

@@ -6,8 +6,11 @@
 
 #include <algorithm>
 #include <cerrno>
+#include <cmath>
 #include <cstring>
 #include <thread>
+
+#include "virtual_camera_images.h"
 
 namespace {
 
@@ -21,12 +24,18 @@ void CopyText(uint8_t* field, size_t capacity, const std::string& text) {
 }  // namespace
 
 FakeSize Discrete(uint32_t width, uint32_t height) {
-    return {width, width, 1, height, height, 1, V4L2_FRMSIZE_TYPE_DISCRETE};
+    return {width, width, 1, height, height, 1, V4L2_FRMSIZE_TYPE_DISCRETE, {}};
+}
+
+FakeSize Discrete(uint32_t width, uint32_t height, std::vector<v4l2_fract> intervals) {
+    FakeSize size = Discrete(width, height);
+    size.intervals = std::move(intervals);
+    return size;
 }
 
 FakeSize Stepwise(uint32_t minWidth, uint32_t maxWidth, uint32_t stepWidth, uint32_t minHeight, uint32_t maxHeight,
                   uint32_t stepHeight) {
-    return {minWidth, maxWidth, stepWidth, minHeight, maxHeight, stepHeight, V4L2_FRMSIZE_TYPE_STEPWISE};
+    return {minWidth, maxWidth, stepWidth, minHeight, maxHeight, stepHeight, V4L2_FRMSIZE_TYPE_STEPWISE, {}};
 }
 
 uint32_t BytesPerLine(uint32_t pixelFormat, uint32_t width) {
@@ -38,6 +47,10 @@ uint32_t BytesPerLine(uint32_t pixelFormat, uint32_t width) {
         case V4L2_PIX_FMT_UYVY:
         case V4L2_PIX_FMT_RGB565: return width * 2;
         case V4L2_PIX_FMT_GREY:
+        case V4L2_PIX_FMT_SBGGR8:
+        case V4L2_PIX_FMT_SGBRG8:
+        case V4L2_PIX_FMT_SGRBG8:
+        case V4L2_PIX_FMT_SRGGB8:
         case V4L2_PIX_FMT_YUV420:
         case V4L2_PIX_FMT_YVU420:
         case V4L2_PIX_FMT_NV12: return width;
@@ -78,6 +91,25 @@ std::vector<uint8_t> EncodeFrame(const std::vector<uint8_t>& rgb, uint32_t pixel
                 out[i * 2 + 1] = 128;
             }
             return out;
+        case V4L2_PIX_FMT_MJPEG: return EncodeJpeg(rgb, width, height);
+        case V4L2_PIX_FMT_SBGGR8:
+        case V4L2_PIX_FMT_SGBRG8:
+        case V4L2_PIX_FMT_SGRBG8:
+        case V4L2_PIX_FMT_SRGGB8: {
+            // One colour per pixel, in 2 × 2 tiles named row by row from the top left.
+            const char* tile = pixelFormat == V4L2_PIX_FMT_SBGGR8   ? "BGGR"
+                               : pixelFormat == V4L2_PIX_FMT_SGBRG8 ? "GBRG"
+                               : pixelFormat == V4L2_PIX_FMT_SGRBG8 ? "GRBG"
+                                                                    : "RGGB";
+            out.resize(pixels);
+            for (uint32_t y = 0; y < height; ++y)
+                for (uint32_t x = 0; x < width; ++x) {
+                    const size_t i = static_cast<size_t>(y) * width + x;
+                    const char colour = tile[(y % 2) * 2 + x % 2];
+                    out[i] = rgb[i * 3 + (colour == 'R' ? 0 : colour == 'G' ? 1 : 2)];
+                }
+            return out;
+        }
         default: return std::vector<uint8_t>(ImageSize(pixelFormat, width, height), 0);
     }
 }
@@ -88,6 +120,8 @@ struct FakeVideoKernel::State {
     std::vector<uint32_t> queue;
     bool streaming = false;
     bool gone = false;
+    uint64_t plugging = 0;  // one more at every unplug: older descriptors are dead
+    std::vector<std::vector<std::vector<uint8_t>>> retired;  // buffers of dead descriptors, still mapped
     uint64_t streamFrames = 0;
     uint64_t totalFrames = 0;
     int opens = 0;
@@ -122,7 +156,20 @@ FakeNode& FakeVideoKernel::AddNode(FakeNode node) {
 
 void FakeVideoKernel::Unplug(size_t index) {
     std::lock_guard<std::mutex> hold(m_lock);
-    m_states[index]->gone = true;
+    State& state = *m_states[index];
+    state.gone = true;
+    ++state.plugging;
+}
+
+void FakeVideoKernel::Replug(size_t index) {
+    std::lock_guard<std::mutex> hold(m_lock);
+    State& state = *m_states[index];
+    state.gone = false;
+    state.streaming = false;
+    state.queue.clear();
+    state.retired.push_back(std::move(state.buffers));
+    state.buffers.clear();
+    m_nodes[index]->interval = {0, 0};
 }
 
 int FakeVideoKernel::OpenDescriptors() {
@@ -150,6 +197,11 @@ std::vector<unsigned long> FakeVideoKernel::Requests(size_t index) {
     return m_states[index]->requests;
 }
 
+v4l2_fract FakeVideoKernel::Interval(size_t index) {
+    std::lock_guard<std::mutex> hold(m_lock);
+    return CurrentInterval(*m_nodes[index]);
+}
+
 int FakeVideoKernel::Fail(int error) {
     errno = error;
     return -1;
@@ -170,7 +222,7 @@ int FakeVideoKernel::Open(const char* path, int) {
         if (m_states[i]->gone) return Fail(ENODEV);
         if (m_nodes[i]->openError != 0) return Fail(m_nodes[i]->openError);
         int fd = eventfd(0, EFD_CLOEXEC);
-        m_handles[fd] = i;
+        m_handles[fd] = {i, m_states[i]->plugging};
         ++m_states[i]->opens;
         return fd;
     }
@@ -185,7 +237,8 @@ int FakeVideoKernel::Close(int fd) {
     return ::close(fd);
 }
 
-bool FakeVideoKernel::Matches(const FakeNode& node, uint32_t pixelFormat, uint32_t width, uint32_t height) const {
+const FakeSize* FakeVideoKernel::SizeOf(const FakeNode& node, uint32_t pixelFormat, uint32_t width,
+                                        uint32_t height) const {
     for (const FakeFormat& format : node.formats) {
         if (format.pixelFormat != pixelFormat) continue;
         for (const FakeSize& size : format.sizes) {
@@ -193,10 +246,52 @@ bool FakeVideoKernel::Matches(const FakeNode& node, uint32_t pixelFormat, uint32
                            (width - size.minWidth) % size.stepWidth == 0;
             bool inHeight = height >= size.minHeight && height <= size.maxHeight && size.stepHeight > 0 &&
                             (height - size.minHeight) % size.stepHeight == 0;
-            if (inWidth && inHeight) return true;
+            if (inWidth && inHeight) return &size;
         }
     }
-    return false;
+    return nullptr;
+}
+
+bool FakeVideoKernel::Matches(const FakeNode& node, uint32_t pixelFormat, uint32_t width, uint32_t height) const {
+    return SizeOf(node, pixelFormat, width, height) != nullptr;
+}
+
+v4l2_fract FakeVideoKernel::CurrentInterval(const FakeNode& node) const {
+    if (node.interval.denominator != 0) return node.interval;
+    const FakeSize* size = SizeOf(node, node.pixelFormat, node.width, node.height);
+    return size != nullptr && !size->intervals.empty() ? size->intervals[0] : v4l2_fract{0, 0};
+}
+
+int FakeVideoKernel::IntervalIoctl(FakeNode& node, unsigned long request, void* argument) {
+    const FakeSize* size = SizeOf(node, node.pixelFormat, node.width, node.height);
+    if (request == VIDIOC_ENUM_FRAMEINTERVALS) {
+        auto* interval = static_cast<v4l2_frmivalenum*>(argument);
+        const FakeSize* asked = SizeOf(node, interval->pixel_format, interval->width, interval->height);
+        if (asked == nullptr || interval->index >= asked->intervals.size()) return Fail(EINVAL);
+        interval->type = V4L2_FRMIVAL_TYPE_DISCRETE;
+        interval->discrete = asked->intervals[interval->index];
+        return 0;
+    }
+    auto* parameters = static_cast<v4l2_streamparm*>(argument);
+    if (size == nullptr || size->intervals.empty() || parameters->type != V4L2_BUF_TYPE_VIDEO_CAPTURE)
+        return Fail(EINVAL);
+    if (request == VIDIOC_S_PARM) {
+        // The nearest offered interval, as the UVC driver picks it.
+        const v4l2_fract wanted = parameters->parm.capture.timeperframe;
+        if (wanted.denominator == 0) return Fail(EINVAL);
+        auto away = [&wanted](const v4l2_fract& f) {
+            return std::abs(static_cast<double>(f.numerator) / f.denominator -
+                            static_cast<double>(wanted.numerator) / wanted.denominator);
+        };
+        v4l2_fract best = size->intervals[0];
+        for (const v4l2_fract& offered : size->intervals)
+            if (away(offered) < away(best)) best = offered;
+        node.interval = best;
+    }
+    std::memset(&parameters->parm, 0, sizeof parameters->parm);
+    parameters->parm.capture.capability = V4L2_CAP_TIMEPERFRAME;
+    parameters->parm.capture.timeperframe = CurrentInterval(node);
+    return 0;
 }
 
 void FakeVideoKernel::Adjust(const FakeNode& node, v4l2_pix_format* pix) const {
@@ -216,13 +311,23 @@ void FakeVideoKernel::Adjust(const FakeNode& node, v4l2_pix_format* pix) const {
 }
 
 int FakeVideoKernel::Ioctl(int fd, unsigned long request, void* argument) {
+    if (request == VIDIOC_TRY_FMT || request == VIDIOC_S_FMT || request == VIDIOC_S_PARM ||
+        request == VIDIOC_STREAMON || request == VIDIOC_STREAMOFF) {
+        std::chrono::milliseconds latency{0};
+        {
+            std::lock_guard<std::mutex> hold(m_lock);
+            auto found = m_handles.find(fd);
+            if (found != m_handles.end()) latency = m_nodes[found->second.node]->usbLatency;
+        }
+        std::this_thread::sleep_for(latency);
+    }
     std::lock_guard<std::mutex> hold(m_lock);
     auto found = m_handles.find(fd);
     if (found == m_handles.end()) return Fail(EBADF);
-    FakeNode& node = *m_nodes[found->second];
-    State& state = *m_states[found->second];
+    FakeNode& node = *m_nodes[found->second.node];
+    State& state = *m_states[found->second.node];
     state.requests.push_back(request);
-    if (state.gone) return Fail(ENODEV);
+    if (state.gone || found->second.plugging != state.plugging) return Fail(ENODEV);
     auto failure = node.failures.find(request);
     if (failure != node.failures.end()) return Fail(failure->second);
 
@@ -280,6 +385,7 @@ int FakeVideoKernel::Ioctl(int fd, unsigned long request, void* argument) {
                 node.pixelFormat = format->fmt.pix.pixelformat;
                 node.width = format->fmt.pix.width;
                 node.height = format->fmt.pix.height;
+                node.interval = {0, 0};
             }
             return 0;
         }
@@ -306,6 +412,7 @@ int FakeVideoKernel::Ioctl(int fd, unsigned long request, void* argument) {
             if (!FrameReady(node, state, &due) || std::chrono::steady_clock::now() < due) return Fail(EAGAIN);
             if (node.framesBeforeVanish >= 0 && static_cast<int64_t>(state.totalFrames) >= node.framesBeforeVanish) {
                 state.gone = true;
+                ++state.plugging;
                 return Fail(ENODEV);
             }
             uint32_t index = state.queue.front();
@@ -340,10 +447,13 @@ int FakeVideoKernel::Ioctl(int fd, unsigned long request, void* argument) {
             state.streaming = false;
             state.queue.clear();
             return 0;
+        case VIDIOC_G_PARM:
+        case VIDIOC_S_PARM:
+        case VIDIOC_ENUM_FRAMEINTERVALS:
+            return IntervalIoctl(node, request, argument);
         default:
             return Fail(request == VIDIOC_QUERYCTRL || request == VIDIOC_G_CTRL || request == VIDIOC_S_CTRL ||
-                                request == VIDIOC_G_PARM || request == VIDIOC_S_PARM ||
-                                request == VIDIOC_ENUM_FRAMEINTERVALS || request == VIDIOC_QUERY_EXT_CTRL
+                                request == VIDIOC_QUERY_EXT_CTRL
                             ? EINVAL
                             : ENOTTY);
     }
@@ -362,7 +472,7 @@ void* FakeVideoKernel::Mmap(size_t length, int, int, int fd, off_t offset) {
         errno = EBADF;
         return MAP_FAILED;
     }
-    State& state = *m_states[found->second];
+    State& state = *m_states[found->second.node];
     size_t index = static_cast<size_t>(offset / kOffsetStep);
     if (index >= state.buffers.size() || length > state.buffers[index].size()) {
         errno = EINVAL;
@@ -389,9 +499,9 @@ int FakeVideoKernel::Poll(pollfd* fds, nfds_t count, int timeoutMs) {
             fds[0].revents = POLLNVAL;
             return 1;
         }
-        const FakeNode& node = *m_nodes[found->second];
-        State& state = *m_states[found->second];
-        if (state.gone) {
+        const FakeNode& node = *m_nodes[found->second.node];
+        State& state = *m_states[found->second.node];
+        if (state.gone || found->second.plugging != state.plugging) {
             fds[0].revents = POLLERR;
             return 1;
         }

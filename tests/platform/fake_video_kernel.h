@@ -20,8 +20,12 @@ struct FakeSize {
     uint32_t minWidth, maxWidth, stepWidth;
     uint32_t minHeight, maxHeight, stepHeight;
     uint32_t type;  // V4L2_FRMSIZE_TYPE_*
+    // Frame intervals the size offers, the driver's default first; none: the
+    // node answers no interval ioctl at this size.
+    std::vector<v4l2_fract> intervals = {};
 };
 FakeSize Discrete(uint32_t width, uint32_t height);
+FakeSize Discrete(uint32_t width, uint32_t height, std::vector<v4l2_fract> intervals);
 FakeSize Stepwise(uint32_t minWidth, uint32_t maxWidth, uint32_t stepWidth, uint32_t minHeight, uint32_t maxHeight,
                   uint32_t stepHeight);
 
@@ -48,6 +52,13 @@ struct FakeNode {
     int64_t framesBeforeStall = -1;         // frames per stream before it stops sending; -1 never stops
     int64_t framesBeforeVanish = -1;        // frames in all before the device goes away; -1 stays
     std::chrono::milliseconds frameInterval{5};
+    // The frame interval as a UVC driver keeps it: S_FMT puts the new size's
+    // default, S_PARM the nearest offered one, and it outlives every close
+    // until the device is unplugged. {0, 0}: the current size's default.
+    v4l2_fract interval{0, 0};
+    // Time that each ioctl which is a USB round trip on a UVC camera takes
+    // (TRY_FMT, S_FMT, S_PARM, STREAMON, STREAMOFF).
+    std::chrono::milliseconds usbLatency{0};
 };
 
 class FakeVideoKernel final : public VideoKernel {
@@ -62,12 +73,16 @@ public:
 
     // Takes a node away as if it were unplugged: every call on it fails.
     void Unplug(size_t index);
+    // Brings an unplugged node back with its default frame interval; what was
+    // opened before stays dead, as the old descriptors of a real device do.
+    void Replug(size_t index);
 
     int OpenDescriptors();
     int MappedBuffers();
     uint64_t FramesSent(size_t index);
     int Opens(size_t index);
     std::vector<unsigned long> Requests(size_t index);  // ioctls in the order they came
+    v4l2_fract Interval(size_t index);                  // the frame interval the node runs at
 
     std::vector<std::string> ListNodes() override;
     int Open(const char* path, int flags) override;
@@ -83,13 +98,20 @@ private:
 
     int Fail(int error);
     bool Matches(const FakeNode& node, uint32_t pixelFormat, uint32_t width, uint32_t height) const;
+    const FakeSize* SizeOf(const FakeNode& node, uint32_t pixelFormat, uint32_t width, uint32_t height) const;
+    v4l2_fract CurrentInterval(const FakeNode& node) const;
+    int IntervalIoctl(FakeNode& node, unsigned long request, void* argument);
     void Adjust(const FakeNode& node, v4l2_pix_format* pix) const;
     bool FrameReady(const FakeNode& node, State& state, std::chrono::steady_clock::time_point* due);
 
     std::mutex m_lock;
     std::vector<std::unique_ptr<FakeNode>> m_nodes;
     std::vector<std::unique_ptr<State>> m_states;
-    std::map<int, size_t> m_handles;  // fd → node index
+    struct Opened {
+        size_t node;
+        uint64_t plugging;  // the node's plugging when it was opened
+    };
+    std::map<int, Opened> m_handles;  // fd → what it opened
     int m_mapped = 0;
     VideoKernel* m_previous;
 };
