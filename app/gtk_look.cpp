@@ -2,12 +2,19 @@
 
 #include <wx/textctrl.h>
 #include <wx/toolbar.h>
+#include <wx/toplevel.h>
 #include <wx/window.h>
 
 #ifdef __WXGTK__
 #include <gtk/gtk.h>
 
 namespace {
+
+// wxGTK keeps whether a first Show waits for the frame extents in a
+// protected member; a class of its own lends the way to it.
+struct DeferredShow : wxTopLevelWindow {
+    static constexpr bool wxTopLevelWindowGTK::*kFlag = &DeferredShow::m_deferShow;
+};
 
 void AddCss(GtkWidget* widget, const char* css)
 {
@@ -66,10 +73,16 @@ void AllowShortScrollbars(wxWindow* window)
         AddCss(bar, css);
 }
 
+void ShowWithoutWaiting(wxTopLevelWindow* window)
+{
+    window->*DeferredShow::kFlag = false;
+}
+
 #else
 
 void MakeSeparatorsBlank(wxToolBar*, int) {}
 void AllowCompactHeight(wxTextCtrl*) {}
 void AllowShortScrollbars(wxWindow*) {}
+void ShowWithoutWaiting(wxTopLevelWindow*) {}
 
 #endif

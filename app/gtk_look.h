@@ -4,6 +4,7 @@
 
 class wxTextCtrl;
 class wxToolBar;
+class wxTopLevelWindow;
 class wxWindow;
 
 // Turns every separator of a realized toolbar into blank space of the given
@@ -18,3 +19,9 @@ void AllowCompactHeight(wxTextCtrl* text);
 // Lets the scrollbars of a scrolled window shrink with a short pane: GTK's
 // own minimum is longer than a splitter pane may be.
 void AllowShortScrollbars(wxWindow* window);
+
+// Lets a top-level window appear at once when it is shown. Under a window
+// manager wxGTK otherwise first realizes it at 2 x 1 pixels and waits for
+// the frame extents, and GTK reports every toolbar, scrollbar and radio
+// button laid out in so small a window.
+void ShowWithoutWaiting(wxTopLevelWindow* window);

@@ -10,12 +10,14 @@
 #include <wx/statbox.h>
 #include <wx/stattext.h>
 
+#include "gtk_look.h"
 #include "main_frame_ex.h"
 
 Options::Options(wxWindow* parent, const wxString& title, const wxSize& size)
     : wxDialog(parent, wxID_ANY, title, wxDefaultPosition, size, wxDEFAULT_DIALOG_STYLE, "dialog")
 {
     SetSizeHints(wxDefaultSize, wxDefaultSize);
+    ShowWithoutWaiting(this);
 
     wxGridSizer* topSizer = new wxGridSizer(3, 1, 0, 0);
 
@@ -156,7 +158,9 @@ void Select(wxChoice* list, int index)
 
 void wxMainFrameEx::OnOptions(wxCommandEvent&)
 {
-    // The stored values, also when the last showing was cancelled.
+    // The stored values, also when the last showing was cancelled, and
+    // also those another reader stored meanwhile.
+    ReloadSettings();
     ReadOptionValues();
 
     Select(m_options->m_resolutionChoice, m_resolution);
