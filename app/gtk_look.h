@@ -17,7 +17,8 @@ void MakeSeparatorsBlank(wxToolBar* toolBar, int width);
 void AllowCompactHeight(wxTextCtrl* text);
 
 // Lets the scrollbars of a scrolled window shrink with a short pane: GTK's
-// own minimum is longer than a splitter pane may be.
+// own minimum is longer than a splitter pane may be. The window is never
+// laid out smaller than its shrunk scrollbars.
 void AllowShortScrollbars(wxWindow* window);
 
 // Lets a top-level window appear at once when it is shown. Under a window

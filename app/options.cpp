@@ -74,9 +74,12 @@ Options::Options(wxWindow* parent, const wxString& title, const wxSize& size)
 
     SetSizer(topSizer);
     // GTK's radio buttons are wider than the dialog's width allows for: grow
-    // to what the controls need where the given size is too small.
+    // to what the controls need where the given size is too small. Once a
+    // window has shown the frame's size, the given size includes it.
     const wxSize needed = topSizer->GetMinSize();
-    SetSize(std::max(size.x, needed.x), std::max(size.y, needed.y));
+    const wxSize client = GetClientSize();
+    if (client.x < needed.x || client.y < needed.y)
+        SetClientSize(std::max(client.x, needed.x), std::max(client.y, needed.y));
     Layout();
 
     m_cancelButton->Connect(wxEVT_COMMAND_BUTTON_CLICKED,

@@ -400,6 +400,30 @@ TEST(ReplaceFileTest, ALinkKeepsPointingAtTheNewContent)
     EXPECT_EQ(ReadBytes(target), "new");
 }
 
+// Root replacing another user's file leaves it theirs, with its mode.
+TEST(ReplaceFileTest, AnotherUsersFileKeepsItsOwnerAndMode)
+{
+    if (geteuid() != 0)
+        GTEST_SKIP() << "only root may give a file to another user";
+    constexpr uid_t kOwner = 4321;
+    constexpr gid_t kGroup = 4322;
+    TempFolder folder;
+    for (int mode : {0640, 0604, 0600}) {
+        const wxString path = folder.File("shared.csv");
+        WriteBytes(path, "old");
+        ASSERT_EQ(chown(path.utf8_str(), kOwner, kGroup), 0);
+        ASSERT_EQ(chmod(path.utf8_str(), mode), 0);
+        wxString error;
+        ASSERT_TRUE(ReplaceFile(path, "new", &error)) << error;
+        struct stat info;
+        ASSERT_EQ(stat(path.utf8_str(), &info), 0);
+        EXPECT_EQ(info.st_uid, kOwner) << std::oct << mode;
+        EXPECT_EQ(info.st_gid, kGroup) << std::oct << mode;
+        EXPECT_EQ(static_cast<int>(info.st_mode & 07777), mode);
+        EXPECT_EQ(ReadBytes(path), "new");
+    }
+}
+
 TEST(ReplaceFileTest, FailuresKeepTheOldFile)
 {
     TempFolder folder;
