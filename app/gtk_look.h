@@ -1,5 +1,6 @@
-// Small adjustments that give the main window on GTK the look that its
-// layout is drawn for. Each does nothing on other toolkits.
+// Small adjustments that give the main window and the Options dialog on GTK
+// the look that their layout is drawn for. Each does nothing on other
+// toolkits.
 #pragma once
 
 class wxTextCtrl;

@@ -23,9 +23,6 @@ public:
     // false, with the values still pending, when that fails.
     bool Flush(bool currentOnly = false) override;
 
-    // The user's file, which Flush writes.
-    const wxString& UserFile() const { return m_userFile; }
-
 protected:
     // Both keep the value for the next Flush as well.
     bool DoWriteString(const wxString& key, const wxString& value) override;
