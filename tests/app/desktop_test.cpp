@@ -1,5 +1,5 @@
 // The reader on a desktop with a window manager (openbox, started by
-// tests/with-openbox.sh): GTK reports no critical or warning at start-up,
+// tests/with-xvfb.sh --window-manager): GTK reports no critical or warning at start-up,
 // at the minimum size or from Options, and two readers running at once keep
 // each other's stored options.
 #include <fcntl.h>
@@ -138,7 +138,7 @@ protected:
         ASSERT_FALSE(PropertyWindows(m_display.get(), DefaultRootWindow(m_display.get()),
                                      "_NET_SUPPORTING_WM_CHECK")
                          .empty())
-            << "no window manager: run under tests/with-openbox.sh";
+            << "no window manager: run under tests/with-xvfb.sh --window-manager";
     }
 
     TestDisplay m_display;
