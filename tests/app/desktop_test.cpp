@@ -19,6 +19,9 @@
 
 // After the toolkit's headers: Xlib's macros would clash with them.
 #include <X11/Xatom.h>
+#include <X11/Xutil.h>
+#include <X11/extensions/XTest.h>
+#include <X11/keysym.h>
 
 #include "io_test_support.h"
 
@@ -89,15 +92,32 @@ std::vector<Window> PropertyWindows(Display* display, Window window, const char*
     return windows;
 }
 
-// The window that the window manager manages for the process, or None.
-Window ManagedWindowOf(Display* display, pid_t pid)
+// The window with that title that the window manager manages for the
+// process, or None.
+Window ManagedWindowOf(Display* display, pid_t pid, const char* title)
 {
     for (Window window : PropertyWindows(display, DefaultRootWindow(display), "_NET_CLIENT_LIST")) {
         const std::vector<Window> owner = PropertyWindows(display, window, "_NET_WM_PID");
-        if (!owner.empty() && static_cast<pid_t>(owner[0]) == pid)
+        char* name = nullptr;
+        const bool named = XFetchName(display, window, &name) && name && std::string(name) == title;
+        if (name)
+            XFree(name);
+        if (named && !owner.empty() && static_cast<pid_t>(owner[0]) == pid)
             return window;
     }
     return None;
+}
+
+// Presses and releases the keys in turn, as the user would.
+void PressKeys(Display* display, std::initializer_list<KeySym> keys)
+{
+    for (KeySym key : keys) {
+        const KeyCode code = XKeysymToKeycode(display, key);
+        XTestFakeKeyEvent(display, code, True, CurrentTime);
+        XTestFakeKeyEvent(display, code, False, CurrentTime);
+        XFlush(display);
+        Settle(40);
+    }
 }
 
 // Closes the window as the window manager's close button does.
@@ -170,22 +190,46 @@ TEST_F(DesktopTest, WindowAndOptionsUnderAWindowManager)
     CloseWindow(frame);
 }
 
-// The reader program starts and ends with nothing from GTK on standard
-// error. While it runs, this process, a second reader, stores options;
-// the first one's exit writes its own values and leaves those.
+// The reader program starts, opens and closes Options from its menu, and
+// ends with nothing from GTK on standard error. While it runs, this
+// process, a second reader, stores options; the first one's exit writes its
+// own values and leaves those.
 TEST_F(DesktopTest, TwoReadersStartQuietlyAndKeepEachOthersOptions)
 {
     WriteFile(UserFile(), "[Morvelix Barcode Reader]\nBeep=500\n");
     const std::string errors = (m_home + "/reader-errors.txt").ToStdString();
     ReaderProcess reader(errors);
     ASSERT_GT(reader.Pid(), 0);
+    Display* display = m_display.get();
     Window window = None;
     ASSERT_TRUE(WaitFor(
         [&] {
-            window = ManagedWindowOf(m_display.get(), reader.Pid());
+            window = ManagedWindowOf(display, reader.Pid(), "Morvelix Barcode Reader");
             return window != None;
         },
         30s));
+    // The window manager gives a new window the focus: F10 then opens the
+    // main window's first menu, whose second item is Options. Its close box
+    // closes it.
+    auto activeIs = [&](Window expected) {
+        const std::vector<Window> active =
+            PropertyWindows(display, DefaultRootWindow(display), "_NET_ACTIVE_WINDOW");
+        return expected != None && !active.empty() && active[0] == expected;
+    };
+    ASSERT_TRUE(WaitFor([&] { return activeIs(window); }, 10s));
+    Settle(100);
+    PressKeys(display, {XK_F10, XK_Down, XK_Down, XK_Return});
+    Window options = None;
+    ASSERT_TRUE(WaitFor(
+        [&] {
+            options = ManagedWindowOf(display, reader.Pid(), "Options");
+            return activeIs(options);
+        },
+        10s));
+    Settle(100);
+    AskToClose(display, options);
+    EXPECT_TRUE(WaitFor(
+        [&] { return ManagedWindowOf(display, reader.Pid(), "Options") == None; }, 10s));
 
     MyFrame1* frame = OpenWindow();
     Settle(20);
@@ -200,7 +244,7 @@ TEST_F(DesktopTest, TwoReadersStartQuietlyAndKeepEachOthersOptions)
     SendCommand(frame, ID_MENU_OPTIONS);
     ASSERT_EQ(frame->m_beep, 1000);
 
-    AskToClose(m_display.get(), window);
+    AskToClose(display, window);
     int status = -1;
     ASSERT_TRUE(reader.Ended(&status));
     const std::string written = ReadFile(errors);
