@@ -1,15 +1,6 @@
 #include "export.h"
 
-#include <sys/stat.h>
-
-#include <cerrno>
-#include <random>
 #include <sstream>
-
-#include <wx/file.h>
-#include <wx/filefn.h>
-#include <wx/filename.h>
-#include <wx/log.h>
 
 namespace {
 
@@ -28,24 +19,6 @@ constexpr wxUint32 kReplacementCharacter = 0xFFFD;
 
 // The character that Latin1Bytes writes for one it cannot.
 constexpr char kUnmappable = '?';
-
-// A file name in the target's folder that nothing else uses: the target's
-// name, hidden, with a random tail.
-wxString TemporaryName(const wxFileName& target, std::mt19937& random)
-{
-    static const char kLetters[] = "abcdefghijklmnopqrstuvwxyz0123456789";
-    wxString tail;
-    for (int i = 0; i < 8; ++i)
-        tail += kLetters[random() % (sizeof kLetters - 1)];
-    return target.GetPathWithSep() + "." + target.GetFullName() + "." + tail;
-}
-
-bool Fail(wxString* error, const wxString& reason)
-{
-    if (error)
-        *error = reason;
-    return false;
-}
 
 } // namespace
 
@@ -75,6 +48,10 @@ wxString& EscapeXmlText(wxString& text)
             break;
         case '"':
             escaped += "&quot;";
+            break;
+        case '\r':
+            // Written raw, a parser would hand it back as a line feed.
+            escaped += "&#xD;";
             break;
         default:
             if (!IsXmlChar(code))
@@ -149,88 +126,4 @@ wxString WithExportExtension(const wxString& path, ExportFormat format)
     if (tail.Upper() == extension.Upper())
         return path;
     return path + extension;
-}
-
-bool ReplaceFile(const wxString& path, const std::string& bytes, wxString* error)
-{
-    // The toolkit's own messages would come as extra boxes; the caller
-    // reports the reason once.
-    wxLogNull quiet;
-
-    wxFileName target(path);
-    target.MakeAbsolute();
-    // A link keeps pointing at the file, which gets the new content.
-    for (int depth = 0; depth < 16; ++depth) {
-        wxFileName link(target);
-        link.DontFollowLink();
-        if (!link.Exists(wxFILE_EXISTS_SYMLINK))
-            break;
-        const wxFileName resolved = link.ResolveLink();
-        if (!resolved.IsOk())
-            break;
-        target = resolved;
-    }
-    const wxString targetPath = target.GetFullPath();
-
-    wxStructStat old;
-    const bool exists = wxStat(targetPath, &old) == 0;
-    if (exists) {
-        if (S_ISDIR(old.st_mode))
-            return Fail(error, wxSysErrorMsgStr(EISDIR));
-        // Not replaced by a plain file: a device, a pipe, a socket.
-        if (!S_ISREG(old.st_mode))
-            return Fail(error, "It is not a regular file.");
-        // The folder may allow the replacement; a read-only file does not.
-        // Opening for appending asks exactly that and changes nothing.
-        wxFile probe;
-        if (!probe.Open(targetPath, wxFile::write_append))
-            return Fail(error, wxSysErrorMsgStr(wxSysErrorCode()));
-    }
-
-    std::mt19937 random(std::random_device{}());
-    wxFile file;
-    wxString temporary;
-    for (int attempt = 0;; ++attempt) {
-        temporary = TemporaryName(target, random);
-        // Exclusive creation with the usual mode for a new file.
-        if (file.Create(temporary, false, wxS_DEFAULT))
-            break;
-        const unsigned long code = wxSysErrorCode();
-        if (code != EEXIST || attempt == 100)
-            return Fail(error, wxSysErrorMsgStr(code));
-    }
-
-    // A short write (a full disk) is followed by one that says why.
-    bool written = true;
-    unsigned long code = 0;
-    for (size_t done = 0; done < bytes.size();) {
-        const size_t count = file.Write(bytes.data() + done, bytes.size() - done);
-        if (count == 0) {
-            written = false;
-            code = file.GetLastError();
-            break;
-        }
-        done += count;
-    }
-    if (written && !file.Flush()) {
-        written = false;
-        code = wxSysErrorCode();
-    }
-    if (!file.Close() && written) {
-        written = false;
-        code = wxSysErrorCode();
-    }
-    if (written && exists && !wxFileName(temporary).SetPermissions(old.st_mode & 07777)) {
-        written = false;
-        code = wxSysErrorCode();
-    }
-    if (written && wxRename(temporary, targetPath) != 0) {
-        written = false;
-        code = wxSysErrorCode();
-    }
-    if (!written) {
-        wxRemove(temporary);
-        return Fail(error, wxSysErrorMsgStr(code));
-    }
-    return true;
 }

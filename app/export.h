@@ -1,6 +1,7 @@
 // The history as a file: a semicolon-separated table, an XML document or a
 // plain list of values. The text is built whole in memory and written in
-// one go, so that a failed export leaves any earlier file as it was.
+// one go (ReplaceFile), so that a failed export leaves any earlier file as
+// it was.
 #pragma once
 
 #include <iosfwd>
@@ -29,8 +30,9 @@ struct HistoryRow {
 wxString& QuoteCsvField(wxString& field);
 
 // Escapes the text for element content: "&", "<", ">" and the double quote
-// as entities, characters from U+0080 up as numeric character references,
-// and a character that XML 1.0 cannot carry as a reference to U+FFFD.
+// as entities, CR and characters from U+0080 up as numeric character
+// references, and a character that XML 1.0 cannot carry as a reference to
+// U+FFFD.
 // Changes the text in place.
 wxString& EscapeXmlText(wxString& text);
 
@@ -48,9 +50,3 @@ std::string Latin1Bytes(const wxString& text);
 // The path with the format's extension: ".csv", ".xml" or ".txt" is
 // appended unless the path ends with it in any letter case.
 wxString WithExportExtension(const wxString& path, ExportFormat format);
-
-// Replaces or creates the file with exactly these bytes. They go to a new
-// file in the same folder first, which takes the old file's place only when
-// all of it is on disk; on failure the old file is left as it was, the new
-// one is removed and the reason is returned in `error`.
-bool ReplaceFile(const wxString& path, const std::string& bytes, wxString* error);

@@ -1,13 +1,22 @@
 #include "gtk_look.h"
 
+#include <algorithm>
+
 #include <wx/textctrl.h>
 #include <wx/toolbar.h>
+#include <wx/toplevel.h>
 #include <wx/window.h>
 
 #ifdef __WXGTK__
 #include <gtk/gtk.h>
 
 namespace {
+
+// wxGTK keeps whether a first Show waits for the frame extents in a
+// protected member; a class of its own lends the way to it.
+struct DeferredShow : wxTopLevelWindow {
+    static constexpr bool wxTopLevelWindowGTK::*kFlag = &DeferredShow::m_deferShow;
+};
 
 void AddCss(GtkWidget* widget, const char* css)
 {
@@ -60,10 +69,27 @@ void AllowShortScrollbars(wxWindow* window)
     // The theme's sliders ask for 40 pixels or more; a short pane then
     // allocates the scrollbar less than its parts need.
     const char* css = "scrollbar slider { min-height: 8px; min-width: 8px; }";
-    if (GtkWidget* bar = gtk_scrolled_window_get_vscrollbar(scrolled))
+    wxSize least = window->GetMinSize();
+    if (GtkWidget* bar = gtk_scrolled_window_get_vscrollbar(scrolled)) {
         AddCss(bar, css);
-    if (GtkWidget* bar = gtk_scrolled_window_get_hscrollbar(scrolled))
+        int minimum = 0, natural = 0;
+        gtk_widget_get_preferred_height(bar, &minimum, &natural);
+        least.y = std::max(least.y, minimum);
+    }
+    if (GtkWidget* bar = gtk_scrolled_window_get_hscrollbar(scrolled)) {
         AddCss(bar, css);
+        int minimum = 0, natural = 0;
+        gtk_widget_get_preferred_width(bar, &minimum, &natural);
+        least.x = std::max(least.x, minimum);
+    }
+    // A pane shorter still, as the history pane is before the sash first
+    // moves, clips the window instead of squeezing its scrollbars.
+    window->SetMinSize(least);
+}
+
+void ShowWithoutWaiting(wxTopLevelWindow* window)
+{
+    window->*DeferredShow::kFlag = false;
 }
 
 #else
@@ -71,5 +97,6 @@ void AllowShortScrollbars(wxWindow* window)
 void MakeSeparatorsBlank(wxToolBar*, int) {}
 void AllowCompactHeight(wxTextCtrl*) {}
 void AllowShortScrollbars(wxWindow*) {}
+void ShowWithoutWaiting(wxTopLevelWindow*) {}
 
 #endif

@@ -1,9 +1,11 @@
-// Small adjustments that give the main window on GTK the look that its
-// layout is drawn for. Each does nothing on other toolkits.
+// Small adjustments that give the main window and the Options dialog on GTK
+// the look that their layout is drawn for. Each does nothing on other
+// toolkits.
 #pragma once
 
 class wxTextCtrl;
 class wxToolBar;
+class wxTopLevelWindow;
 class wxWindow;
 
 // Turns every separator of a realized toolbar into blank space of the given
@@ -16,5 +18,12 @@ void MakeSeparatorsBlank(wxToolBar* toolBar, int width);
 void AllowCompactHeight(wxTextCtrl* text);
 
 // Lets the scrollbars of a scrolled window shrink with a short pane: GTK's
-// own minimum is longer than a splitter pane may be.
+// own minimum is longer than a splitter pane may be. The window is never
+// laid out smaller than its shrunk scrollbars.
 void AllowShortScrollbars(wxWindow* window);
+
+// Lets a top-level window appear at once when it is shown. Under a window
+// manager wxGTK otherwise first realizes it at 2 x 1 pixels and waits for
+// the frame extents, and GTK reports every toolbar, scrollbar and radio
+// button laid out in so small a window.
+void ShowWithoutWaiting(wxTopLevelWindow* window);

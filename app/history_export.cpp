@@ -3,10 +3,13 @@
 #include <vector>
 
 #include <wx/filedlg.h>
+#include <wx/filename.h>
 #include <wx/grid.h>
 #include <wx/msgdlg.h>
 
 #include "export.h"
+#include "file_dialogs.h"
+#include "file_replace.h"
 #include "main_frame_ex.h"
 
 void wxMainFrameEx::OnSaveAs(wxCommandEvent&)
@@ -22,7 +25,13 @@ void wxMainFrameEx::OnSaveAs(wxCommandEvent&)
     if (index < EXPORT_CSV || index > EXPORT_TXT)
         return;
     const ExportFormat format = static_cast<ExportFormat>(index);
+    const wxString chosen = path;
     path = WithExportExtension(path, format);
+    // The dialog asked about the name as it was typed; a name that the
+    // extension made is asked about here, before anything is written.
+    if (path != chosen && wxFileName::Exists(path, wxFILE_EXISTS_ANY | wxFILE_EXISTS_NO_FOLLOW) &&
+        !ConfirmReplace(this, path))
+        return;
 
     // The last row is the table's empty row, never an entry.
     std::vector<HistoryRow> rows;

@@ -41,6 +41,7 @@ wxMainFrame::wxMainFrame(const wxString& title, const wxSize& size, const wxStri
               wxDEFAULT_FRAME_STYLE | wxTAB_TRAVERSAL, name)
 {
     SetSizeHints(wxSize(677, 687), wxDefaultSize);
+    ShowWithoutWaiting(this);
 
     wxBoxSizer* frameSizer = new wxBoxSizer(wxVERTICAL);
 

@@ -1,5 +1,6 @@
 #include "main_frame_ex.h"
 
+#include <algorithm>
 #include <climits>
 
 #include <wx/filedlg.h>
@@ -9,8 +10,10 @@
 #include <wx/toolbar.h>
 
 #include "app_info.h"
+#include "file_dialogs.h"
 #include "icons/morvelix16.xpm"
 #include "options.h"
+#include "settings_file.h"
 
 // Static initialisation order within this file matters: the event type
 // exists before the table that names it.
@@ -25,6 +28,8 @@ wxEND_EVENT_TABLE()
 namespace {
 
 const wxString kGroup = "/Morvelix Barcode Reader/";
+// Names the settings files: ~/.Morvelix and /etc/Morvelix.conf.
+const char kSettingsName[] = "Morvelix";
 
 // Settings are plain text in a file that people edit by hand: a value that
 // is not a number yields the default, one beyond int is clamped.
@@ -37,16 +42,6 @@ int ReadInt(const wxConfigBase* config, const wxString& key, int defaultValue)
     if (value > INT_MAX)
         return INT_MAX;
     return static_cast<int>(value);
-}
-
-// Stores the value in the user's file. wxFileConfig skips a write of the
-// value that a key already has, also when that value comes from the
-// machine-wide file; the key is dropped first so the user's file gets it.
-template <typename Value>
-void WriteUserValue(wxConfigBase* config, const wxString& key, const Value& value)
-{
-    config->DeleteEntry(kGroup + key, false);
-    config->Write(kGroup + key, value);
 }
 
 // The longest beep the Options dialog offers; a longer one would block the
@@ -69,6 +64,35 @@ constexpr TypeTool kTypeTools[] = {
 constexpr int kAllTypes = barcode::TYPE_EAN8 | barcode::TYPE_EAN13 | barcode::TYPE_UPCE |
                           barcode::TYPE_CODE39 | barcode::TYPE_CODE128;
 
+// The Type column of the history table and the width the layout gives it.
+constexpr int kTypeColumn = 2;
+constexpr int kTypeColumnWidth = 80; // pixels
+// Room the grid leaves around a cell's text: a pixel inside the cell on
+// each side, another before the text and the grid line after it.
+constexpr int kCellTextRoom = 4; // pixels
+
+// The Type column's width: the layout's, or what the longest text of the
+// column needs in the grid's cell font where that is more. The layout's
+// width fits the names in the font it was drawn for; GTK's is wider.
+int TypeColumnWidth(wxGrid* grid)
+{
+    const wxFont font = grid->GetDefaultCellFont();
+    // The six type names, and the type of a file in which nothing was found.
+    const char* const texts[] = {
+        BarcodeTypeName(barcode::TYPE_EAN8),   BarcodeTypeName(barcode::TYPE_EAN13),
+        BarcodeTypeName(barcode::TYPE_UPCE),   BarcodeTypeName(barcode::TYPE_CODE39),
+        BarcodeTypeName(barcode::TYPE_CODE128), BarcodeTypeName(barcode::TYPE_UPCA),
+        "N/A",
+    };
+    int widest = 0;
+    for (const char* text : texts) {
+        int width = 0;
+        grid->GetTextExtent(text, &width, nullptr, nullptr, nullptr, &font);
+        widest = std::max(widest, width);
+    }
+    return std::max(kTypeColumnWidth, widest + kCellTextRoom);
+}
+
 } // namespace
 
 wxMainFrameEx::wxMainFrameEx(const wxString& title, const wxSize& size)
@@ -84,6 +108,7 @@ wxMainFrameEx::wxMainFrameEx(const wxString& title, const wxSize& size)
                          "JPEG (*.jpg;*.jpeg)|*.jpg;*.jpeg|PNG (*.png)|*.png|GIF (*.gif)|*.gif|"
                          "TIFF (*.tiff;*.tif)|*.tiff;*.tif"),
         wxFD_OPEN | wxFD_FILE_MUST_EXIST);
+    MatchAnyLetterCase(m_openDialog);
     m_saveDialog = new wxFileDialog(
         this, wxGetTranslation("Save File As"), wxEmptyString, wxEmptyString,
         wxGetTranslation("CSV (Comma delimited) (*.csv)|*.csv|XML Data (*.xml)|*.xml|"
@@ -97,15 +122,8 @@ wxMainFrameEx::wxMainFrameEx(const wxString& title, const wxSize& size)
     SetTitle(APP_NAME_W);
     SetIcon(icon);
 
-    // wxConfig is a wxFileConfig here: the user's file takes the writes and
-    // reads fall back to the machine-wide file.
-    // A hand-edited line without a key makes the parser assert before it
-    // skips the line; the files are the user's, not the program's, so that
-    // is no programming error and shows no assert box.
-    wxAssertHandler_t assertHandler = wxSetAssertHandler(nullptr);
-    m_config = new wxConfig("Morvelix", wxEmptyString, wxEmptyString, wxEmptyString,
-                            wxCONFIG_USE_LOCAL_FILE | wxCONFIG_USE_GLOBAL_FILE);
-    wxSetAssertHandler(assertHandler);
+    // The user's file takes the writes; reads fall back to the machine-wide file.
+    m_config = SettingsFile::Open(kSettingsName);
     SetSize(680, 690);
 
     long types = 31;
@@ -125,6 +143,7 @@ wxMainFrameEx::wxMainFrameEx(const wxString& title, const wxSize& size)
     m_options = new Options(this, "Options", wxSize(400, 419));
 
     m_grid->EnableEditing(false);
+    m_grid->SetColSize(kTypeColumn, TypeColumnWidth(m_grid));
 
     for (const TypeTool& tool : kTypeTools) {
         if (types & tool.bit)
@@ -135,9 +154,9 @@ wxMainFrameEx::wxMainFrameEx(const wxString& title, const wxSize& size)
 
 wxMainFrameEx::~wxMainFrameEx()
 {
-    WriteUserValue(m_config, "BarcodeTypes", static_cast<long>(m_scanner.m_decoderSet.GetTypes()));
-    WriteUserValue(m_config, "Mode", m_scanner.m_directionCount > 1 ? 1L : 0L);
-    WriteUserValue(m_config, "Path", m_openDialog->GetDirectory());
+    m_config->Write(kGroup + "BarcodeTypes", static_cast<long>(m_scanner.m_decoderSet.GetTypes()));
+    m_config->Write(kGroup + "Mode", m_scanner.m_directionCount > 1 ? 1L : 0L);
+    m_config->Write(kGroup + "Path", m_openDialog->GetDirectory());
 
     m_timer->Stop();
 
@@ -162,12 +181,18 @@ void wxMainFrameEx::ReadOptionValues()
 
 void wxMainFrameEx::WriteOptionValues()
 {
-    WriteUserValue(m_config, "Beep", static_cast<long>(m_beep));
-    WriteUserValue(m_config, "Terminator", static_cast<long>(m_terminator));
-    WriteUserValue(m_config, "Camera", static_cast<long>(m_camera));
-    WriteUserValue(m_config, "Resolution", static_cast<long>(m_resolution));
+    m_config->Write(kGroup + "Beep", static_cast<long>(m_beep));
+    m_config->Write(kGroup + "Terminator", static_cast<long>(m_terminator));
+    m_config->Write(kGroup + "Camera", static_cast<long>(m_camera));
+    m_config->Write(kGroup + "Resolution", static_cast<long>(m_resolution));
     // On disk now, not only when the window closes.
     m_config->Flush();
+}
+
+void wxMainFrameEx::ReloadSettings()
+{
+    delete m_config;
+    m_config = SettingsFile::Open(kSettingsName);
 }
 
 void wxMainFrameEx::UpdateBarcodeTypes()

@@ -4,7 +4,6 @@
 // the engine and the toolbar, and writes three of them back at destruction.
 #pragma once
 
-#include <wx/config.h>
 #include <wx/image.h>
 #include <wx/timer.h>
 
@@ -13,6 +12,7 @@
 #include "timer.h"
 
 class Options;
+class SettingsFile;
 class wxFileDialog;
 
 // Run state of the main window (m_state). The value 1 is not used.
@@ -67,7 +67,7 @@ public:
     barcode::Timer m_stopwatch;  // times the scan of an opened image file
     wxFileDialog* m_openDialog;  // image files
     wxFileDialog* m_saveDialog;  // history export
-    wxConfig* m_config;          // the settings store
+    SettingsFile* m_config;      // the settings store
     Options* m_options;          // built once and reused
     int m_beep;                  // ms of beep after an accepted camera read; 0: none
     int m_terminator;            // key code sent after a typed value: 13, 9 or 0
@@ -84,6 +84,9 @@ public:
 private:
     // Beep, Camera, Terminator and Resolution from the store, made safe to use.
     void ReadOptionValues();
+    // Reads the settings files again, as they are now: another reader may
+    // have stored its options since.
+    void ReloadSettings();
     // Stores the four values of the Options dialog in the user's file.
     void WriteOptionValues();
 

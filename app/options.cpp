@@ -10,12 +10,14 @@
 #include <wx/statbox.h>
 #include <wx/stattext.h>
 
+#include "gtk_look.h"
 #include "main_frame_ex.h"
 
 Options::Options(wxWindow* parent, const wxString& title, const wxSize& size)
     : wxDialog(parent, wxID_ANY, title, wxDefaultPosition, size, wxDEFAULT_DIALOG_STYLE, "dialog")
 {
     SetSizeHints(wxDefaultSize, wxDefaultSize);
+    ShowWithoutWaiting(this);
 
     wxGridSizer* topSizer = new wxGridSizer(3, 1, 0, 0);
 
@@ -72,9 +74,12 @@ Options::Options(wxWindow* parent, const wxString& title, const wxSize& size)
 
     SetSizer(topSizer);
     // GTK's radio buttons are wider than the dialog's width allows for: grow
-    // to what the controls need where the given size is too small.
+    // to what the controls need where the given size is too small. Once a
+    // window has shown the frame's size, the given size includes it.
     const wxSize needed = topSizer->GetMinSize();
-    SetSize(std::max(size.x, needed.x), std::max(size.y, needed.y));
+    const wxSize client = GetClientSize();
+    if (client.x < needed.x || client.y < needed.y)
+        SetClientSize(std::max(client.x, needed.x), std::max(client.y, needed.y));
     Layout();
 
     m_cancelButton->Connect(wxEVT_COMMAND_BUTTON_CLICKED,
@@ -156,7 +161,9 @@ void Select(wxChoice* list, int index)
 
 void wxMainFrameEx::OnOptions(wxCommandEvent&)
 {
-    // The stored values, also when the last showing was cancelled.
+    // The stored values, also when the last showing was cancelled, and
+    // also those another reader stored meanwhile.
+    ReloadSettings();
     ReadOptionValues();
 
     Select(m_options->m_resolutionChoice, m_resolution);

@@ -9,11 +9,11 @@ PACKAGES="
   clang libclang-rt-14-dev
   libwxgtk3.2-dev libgtk-3-dev
   libstb-dev libtiff-dev
-  libv4l-dev
+  libv4l-dev qv4l2
   libx11-dev libxtst-dev
   libasound2-dev
   xdg-utils
-  xvfb xauth fonts-dejavu-core adwaita-icon-theme librsvg2-common
+  xvfb xauth openbox fonts-dejavu-core adwaita-icon-theme librsvg2-common
   libxml2-utils
 "
 

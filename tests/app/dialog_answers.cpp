@@ -71,16 +71,17 @@ void DialogAnswers::Step()
 {
     GtkWidget* chooser = m_chooser;
 
-    // Message boxes first: an overwrite question belongs to the chooser.
+    // Message boxes first: an overwrite question may belong to the chooser.
     GList* toplevels = gtk_window_list_toplevels();
     for (GList* item = toplevels; item; item = item->next) {
         GtkWidget* window = GTK_WIDGET(item->data);
         if (!GTK_IS_MESSAGE_DIALOG(window) || !gtk_widget_get_visible(window))
             continue;
-        GtkWindow* parent = gtk_window_get_transient_for(GTK_WINDOW(window));
-        if (chooser && parent == GTK_WINDOW(chooser)) {
-            ++m_overwrites;
-            gtk_dialog_response(GTK_DIALOG(window), GTK_RESPONSE_ACCEPT);
+        // A replace question has a button that accepts the replacement.
+        if (gtk_dialog_get_widget_for_response(GTK_DIALOG(window), GTK_RESPONSE_ACCEPT)) {
+            m_replaceQuestions.push_back(Property(G_OBJECT(window), "text"));
+            gtk_dialog_response(GTK_DIALOG(window),
+                                m_replace ? GTK_RESPONSE_ACCEPT : GTK_RESPONSE_CANCEL);
             continue;
         }
         GtkMessageType type = GTK_MESSAGE_OTHER;

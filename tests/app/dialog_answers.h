@@ -38,8 +38,12 @@ public:
 
     // Every message box shown meanwhile, answered with its default button.
     const std::vector<ShownMessage>& Messages() const { return m_messages; }
-    // Overwrite questions of the save dialog, each answered "Replace".
-    int OverwriteQuestions() const { return m_overwrites; }
+    // Questions whether to replace a file, GTK's own of the save dialog and
+    // the program's: each is answered "Replace", or "Cancel" after
+    // AnswerReplace(false). Their primary texts, in order.
+    void AnswerReplace(bool replace) { m_replace = replace; }
+    int OverwriteQuestions() const { return static_cast<int>(m_replaceQuestions.size()); }
+    const std::vector<std::string>& ReplaceQuestions() const { return m_replaceQuestions; }
 
 private:
     static int Tick(void* self);
@@ -57,5 +61,6 @@ private:
     bool m_fileDone = false;
     wxString m_folderShown;
     std::vector<ShownMessage> m_messages;
-    int m_overwrites = 0;
+    bool m_replace = true;
+    std::vector<std::string> m_replaceQuestions;
 };

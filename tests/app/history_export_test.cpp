@@ -84,7 +84,7 @@ TEST_F(HistoryExportTest, ExactBytesOfEachFormat)
         entry(date[0], "A;B", "CODEBAR 39", "Camera") +
         entry(date[1], "say &quot;hi&quot;", "CODEBAR 128", "/tmp/R&amp;D &lt;1&gt;;x.png") +
         entry(date[2], "NONE", "N/A", "/home/u/&#x424;&#x43E;&#x442;&#x43E;.png") +
-        entry(date[3], "AB\tcd\r\n", "CODEBAR 128", "Camera") + "</barcodes>\r\n";
+        entry(date[3], "AB\tcd&#xD;\n", "CODEBAR 128", "Camera") + "</barcodes>\r\n";
     const std::string txt = "A;B\r\nsay \"hi\"\r\nNONE\r\nAB\tcd\r\n\r\n";
 
     const struct {
@@ -193,6 +193,42 @@ TEST_F(HistoryExportTest, ReplacesAnExistingFile)
     EXPECT_EQ(answers.OverwriteQuestions(), 1);
     EXPECT_EQ(ReadFile(path), "12345670\r\n");
     EXPECT_EQ(FilesIn(m_folder), std::vector<wxString>{"list.txt"});
+    CloseWindow(frame);
+}
+
+// A name typed without its extension: when the name with the extension is
+// that of an existing file, the file is replaced only after a question
+// about that name.
+TEST_F(HistoryExportTest, AskedBeforeTheExtensionNamesAnExistingFile)
+{
+    MyFrame1* frame = OpenWindow();
+    Settle();
+    frame->AddToHistory("12345670", "EAN 8", "Camera");
+    const std::string csv = "Date;Barcode;Type;Source\r\n" +
+                            frame->m_grid->GetCellValue(0, 0).ToStdString() +
+                            ";12345670;EAN 8;Camera\r\n";
+    const wxString path = m_folder + "/keep.csv";
+    const struct {
+        bool replace;
+        std::string bytes;
+    } answers[] = {{false, "old"}, {true, csv}};
+    for (const auto& answer : answers) {
+        WriteFile(path, "old");
+        DialogAnswers dialog;
+        dialog.AnswerReplace(answer.replace);
+        SaveAs(frame, dialog, "keep", 0);
+        ASSERT_EQ(dialog.ReplaceQuestions().size(), 1u) << answer.replace;
+        EXPECT_NE(dialog.ReplaceQuestions()[0].find("keep.csv"), std::string::npos)
+            << dialog.ReplaceQuestions()[0];
+        EXPECT_EQ(ReadFile(path), answer.bytes) << answer.replace;
+        EXPECT_TRUE(dialog.Messages().empty());
+    }
+    // No question where nothing is replaced.
+    DialogAnswers dialog;
+    SaveAs(frame, dialog, "fresh", 0);
+    EXPECT_EQ(dialog.OverwriteQuestions(), 0);
+    EXPECT_EQ(ReadFile(m_folder + "/fresh.csv"), csv);
+    EXPECT_EQ(FilesIn(m_folder), (std::vector<wxString>{"fresh.csv", "keep.csv"}));
     CloseWindow(frame);
 }
 

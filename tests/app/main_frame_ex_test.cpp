@@ -1,5 +1,9 @@
+#include <sys/stat.h>
+#include <unistd.h>
+
 #include <climits>
 
+#include <wx/dir.h>
 #include <wx/filedlg.h>
 #include <wx/toolbar.h>
 #include <wx/uiaction.h>
@@ -264,6 +268,81 @@ TEST_F(LogicLayerTest, UserFileOverridesMachineFile)
     EXPECT_EQ(value, "8");
     ASSERT_TRUE(ReadStored(UserFile(), "Beep", &value));
     EXPECT_EQ(value, "1000");
+}
+
+// A reader writes only its own values, into the file as it is when it
+// writes: what another reader or the user stored meanwhile stays.
+TEST_F(LogicLayerTest, ExitWritesIntoTheFileAsItIsNow)
+{
+    WriteFile(UserFile(), Settings("Beep=500\nMode=0\n"));
+    MyFrame1* frame = OpenWindow();
+    Settle();
+    const std::string meanwhile = "# kept by hand\n" +
+                                  Settings("Beep=1000\nTerminator=9\nCamera=2\nResolution=1\n"
+                                           "Mode=0\nOther=x\n");
+    WriteFile(UserFile(), meanwhile);
+    ClickTool(frame->m_typeToolBar, ID_OMNI_DIRECTIONAL);
+    CloseWindow(frame);
+
+    const std::string text = ReadFile(UserFile());
+    EXPECT_EQ(text.rfind("# kept by hand\n", 0), 0u) << text;
+    const struct {
+        const char* key;
+        const char* value;
+    } stored[] = {
+        {"Beep", "1000"}, {"Terminator", "9"}, {"Camera", "2"}, {"Resolution", "1"},
+        {"Other", "x"},   {"Mode", "1"},       {"BarcodeTypes", "31"},
+    };
+    for (const auto& entry : stored) {
+        wxString value;
+        EXPECT_TRUE(ReadStored(UserFile(), entry.key, &value)) << entry.key;
+        EXPECT_EQ(value, entry.value) << entry.key;
+    }
+    wxString path;
+    EXPECT_TRUE(ReadStored(UserFile(), "Path", &path));
+}
+
+// A settings file kept elsewhere through a symbolic link (as dotfile
+// managers keep them) stays a link; its target gets the values and keeps
+// its mode.
+TEST_F(LogicLayerTest, SettingsFileLinkStaysALink)
+{
+    const wxString target = m_home + "/dotfiles/morvelix";
+    ASSERT_TRUE(wxMkdir(m_home + "/dotfiles"));
+    WriteFile(target, Settings("Beep=500\n"));
+    ASSERT_EQ(chmod(target.utf8_str(), 0600), 0);
+    ASSERT_EQ(symlink("dotfiles/morvelix", UserFile().utf8_str()), 0);
+    MyFrame1* frame = OpenWindow();
+    EXPECT_EQ(frame->m_beep, 500);
+    ClickTool(frame->m_typeToolBar, ID_EAN8);
+    CloseWindow(frame);
+
+    struct stat info;
+    ASSERT_EQ(lstat(UserFile().utf8_str(), &info), 0);
+    EXPECT_TRUE(S_ISLNK(info.st_mode));
+    ASSERT_EQ(stat(target.utf8_str(), &info), 0);
+    EXPECT_EQ(info.st_mode & 07777, 0600u);
+    wxString value;
+    ASSERT_TRUE(ReadStored(target, "BarcodeTypes", &value));
+    EXPECT_EQ(value, "30");
+    ASSERT_TRUE(ReadStored(target, "Beep", &value));
+    EXPECT_EQ(value, "500");
+}
+
+// A folder where the settings file should be: the reader runs on its
+// defaults, and its exits leave no file behind.
+TEST_F(LogicLayerTest, AFolderInPlaceOfTheSettingsFileGetsNoStrayFile)
+{
+    ASSERT_TRUE(wxMkdir(UserFile()));
+    for (int run = 0; run < 2; ++run) {
+        MyFrame1* frame = OpenWindow();
+        EXPECT_EQ(frame->m_scanner.m_decoderSet.GetTypes(), 31);
+        CloseWindow(frame);
+    }
+    wxArrayString left;
+    wxDir::GetAllFiles(m_home, &left, wxEmptyString, wxDIR_FILES | wxDIR_DIRS | wxDIR_HIDDEN);
+    EXPECT_TRUE(left.empty()) << left[0];
+    EXPECT_TRUE(wxDirExists(UserFile()));
 }
 
 TEST_F(LogicLayerTest, OpenDialogFolderIsRestoredAndSaved)

@@ -246,10 +246,13 @@ TEST_F(MainFrameTest, HistoryGridStartsWithOneEmptyRow)
     ASSERT_EQ(grid->GetNumberCols(), 4);
     ASSERT_EQ(grid->GetNumberRows(), 1);
     const char* labels[] = {"Date/Time", "Barcode", "Type", "Source"};
-    const int widths[] = {80, 150, 80, 320};
+    // The Type column is as wide as its names need: TypeColumnShowsEveryNameWhole.
+    const int widths[] = {80, 150, -1, 320};
     for (int col = 0; col < 4; ++col) {
         EXPECT_EQ(grid->GetColLabelValue(col), labels[col]);
-        EXPECT_EQ(grid->GetColSize(col), widths[col]);
+        if (widths[col] > 0) {
+            EXPECT_EQ(grid->GetColSize(col), widths[col]);
+        }
         EXPECT_TRUE(grid->GetCellValue(0, col).empty());
     }
     EXPECT_EQ(grid->GetColLabelSize(), 30);
@@ -266,6 +269,26 @@ TEST_F(MainFrameTest, HistoryGridStartsWithOneEmptyRow)
     grid->GetDefaultCellAlignment(&horizontal, &vertical);
     EXPECT_EQ(horizontal, wxALIGN_LEFT);
     EXPECT_EQ(vertical, wxALIGN_TOP);
+    CloseWindow(frame);
+}
+
+// Every text of the Type column fits in it with the room the grid leaves
+// around a cell's text (a pixel inside the cell on each side, one before
+// the text and the grid line after it), so "CODEBAR 39" and "CODEBAR 128"
+// can be told apart.
+TEST_F(MainFrameTest, TypeColumnShowsEveryNameWhole)
+{
+    MyFrame1* frame = OpenWindow();
+    wxGrid* grid = frame->m_grid;
+    const wxFont font = grid->GetDefaultCellFont();
+    for (int type : {1, 2, 4, 8, 16, 64, -1}) {
+        const wxString name = type < 0 ? "N/A" : BarcodeTypeName(type);
+        frame->AddToHistory("1", name, "Camera");
+        int width = 0;
+        grid->GetTextExtent(name, &width, nullptr, nullptr, nullptr, &font);
+        EXPECT_LE(width + 4, grid->GetColSize(2)) << name;
+    }
+    EXPECT_GE(grid->GetColSize(2), 80);
     CloseWindow(frame);
 }
 

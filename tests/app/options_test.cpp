@@ -347,6 +347,24 @@ TEST_F(OptionsCommandTest, ReadsTheStoreAtEveryOpening)
     CloseWindow(frame);
 }
 
+// Options shows what another reader stored while this one ran.
+TEST_F(OptionsCommandTest, ShowsWhatAnotherReaderStoredMeanwhile)
+{
+    WriteFile(UserFile(), "[Morvelix Barcode Reader]\nBeep=500\n");
+    MyFrame1* frame = OpenWindow();
+    AddDevices(frame, 2);
+    Settle();
+    WriteFile(UserFile(), "[Morvelix Barcode Reader]\nBeep=1000\nTerminator=9\nCamera=1\n"
+                          "Resolution=2\n");
+    const Shown shown = Run(frame, {}, ID_OPTIONS_CANCEL);
+    EXPECT_EQ(shown.beep, 1000);
+    EXPECT_EQ(shown.terminator, 9);
+    EXPECT_EQ(shown.device, 1);
+    EXPECT_EQ(shown.resolution, 2);
+    EXPECT_EQ(frame->m_beep, 1000);
+    CloseWindow(frame);
+}
+
 // Real clicks through the X server on the shown dialog.
 TEST_F(OptionsCommandTest, MouseClicksOnTheDialog)
 {
