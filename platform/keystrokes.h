@@ -67,8 +67,8 @@ void SetOwnFocusQuery(OwnFocusQuery query);
 // types Return, VK_TAB types Tab, any other code (0 for none) types nothing.
 //
 // A value is the run of characters up to its WM_KEYDOWN. The keys land in
-// whatever window has the X input focus, so before each character and
-// before the terminating key the worker checks that the focus is still on
-// the window the message was posted to; when it has moved, the rest of the
-// value and its terminating key are dropped. lParam is not used.
+// whatever window has the X input focus, so right before each key it
+// presses (after any wait for the keymap) the worker checks that the focus
+// is still on the window the message was posted to; when it has moved, the
+// rest of the value and its terminating key are dropped. lParam is not used.
 BOOL PostMessageW(HWND hWnd, UINT Msg, WPARAM wParam, LPARAM lParam);

@@ -147,23 +147,25 @@ void X11Keyboard::Prepare(const std::vector<KeySym>& symbols) {
   }
 }
 
-bool X11Keyboard::Type(KeySym symbol) {
+bool X11Keyboard::Type(KeySym symbol, Window window) {
   if (!m_inRun || symbol == NoSymbol) return false;
-  if (Spare* spare = SpareWith(symbol)) {
-    PressAndRelease(spare->keycode, false);
-    spare->used = m_lastPress;
-    return true;
-  }
   KeyChoice choice;
-  if (FindInLayout(symbol, &choice)) {
-    PressAndRelease(choice.keycode, choice.shift);
-    return true;
+  if (Spare* spare = SpareWith(symbol)) {
+    choice.keycode = spare->keycode;
+  } else if (!FindInLayout(symbol, &choice) && !SpareFor(symbol, &choice.keycode)) {
+    return false;
   }
-  KeyCode keycode;
-  if (!SpareFor(symbol, &keycode)) return false;
-  PressAndRelease(keycode, false);
-  SpareWith(symbol)->used = m_lastPress;
+  if (!HasFocus(window)) return false;
+  PressAndRelease(choice.keycode, choice.shift);
+  if (Spare* spare = SpareWith(symbol)) spare->used = m_lastPress;
   return true;
+}
+
+bool X11Keyboard::HasFocus(Window window) const {
+  Window focus;
+  int revertTo;
+  XGetInputFocus(m_display, &focus, &revertTo);
+  return focus == window;
 }
 
 X11Keyboard::Spare* X11Keyboard::SpareWith(KeySym symbol) {

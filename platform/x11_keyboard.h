@@ -61,9 +61,12 @@ class X11Keyboard {
   void Prepare(const std::vector<KeySym>& symbols);
 
   // Presses and releases the key for a symbol, with Shift when its level
-  // needs it. Needs a run. False when the symbol cannot be typed (no spare
-  // keycode in the layout).
-  bool Type(KeySym symbol);
+  // needs it, into `window`. Needs a run. Putting a symbol on a spare keycode
+  // may first wait up to kKeymapSettle, so the focus is looked at right
+  // before the press: false, with nothing pressed, when `window` no longer
+  // has it, or when the symbol cannot be typed (no spare keycode in the
+  // layout).
+  bool Type(KeySym symbol, Window window);
 
   // Empties the spare keycodes whose settling time has passed. Returns when
   // the next one is due, or Clock::time_point::max() when none is in use.
@@ -85,6 +88,7 @@ class X11Keyboard {
   bool SpareFor(KeySym symbol, KeyCode* keycode);
   bool MapKeycode(KeyCode keycode, KeySym symbol);  // without the wait for quiet
   void FindSpares();
+  bool HasFocus(Window window) const;
   void PressAndRelease(KeyCode keycode, bool shift);
 
   Display* m_display;

@@ -35,7 +35,7 @@ bool IsLowSurrogate(uint32_t unit) { return unit >= 0xDC00 && unit < 0xE000; }
 // The worker's side: what it knows of the value being typed.
 class Typing {
  public:
-  explicit Typing(Display* display) : m_display(display), m_keyboard(display) {}
+  explicit Typing(Display* display) : m_keyboard(display) {}
 
   bool Usable() const { return m_keyboard.Usable(); }
 
@@ -113,15 +113,8 @@ class Typing {
     if (!TypeIntoWindow(SymbolFor(c))) m_dropping = true;
   }
 
-  bool TypeIntoWindow(KeySym key) {
-    Window focus;
-    int revertTo;
-    XGetInputFocus(m_display, &focus, &revertTo);
-    if (focus != m_window) return false;
-    return m_keyboard.Type(key);
-  }
+  bool TypeIntoWindow(KeySym key) { return m_keyboard.Type(key, m_window); }
 
-  Display* m_display;
   X11Keyboard m_keyboard;
   unsigned long m_window = 0;  // the window of the value being typed
   bool m_dropping = false;     // the rest of the value is dropped

@@ -5,11 +5,11 @@
 // (see x11_keyboard.h). A value is the run of characters up to its
 // terminating key; the worker waits for it to be posted whole (or for a
 // pause in the posting) so that the characters the layout lacks can be put
-// on spare keycodes before its first key. Before each character and before
-// the terminating key the worker makes sure that the window still has the
-// input focus; when the focus has moved, the rest of that value and its
-// terminating key are dropped, so that nothing lands in a window it was not
-// meant for.
+// on spare keycodes before its first key. Right before each key it presses,
+// after any wait for the keymap, the worker makes sure that the window still
+// has the input focus; when the focus has moved, the rest of that value and
+// its terminating key are dropped, so that nothing lands in a window it was
+// not meant for.
 #pragma once
 
 #include <chrono>

@@ -18,6 +18,7 @@
 #include <thread>
 
 #include "io_test_support.h"
+#include "x11_keyboard.h"
 #include "x11_typist.h"
 
 namespace {
@@ -263,9 +264,45 @@ TEST(Keystrokes, MoreMissingCharactersThanSpareKeycodes) {
     expected += static_cast<char>(0x80 | (c & 0x3F));
   }
   ASSERT_GT(value.size(), static_cast<size_t>(display.EmptyKeycodes()));
+  // Spare keycodes that earlier values took are free again by then.
+  std::this_thread::sleep_for(platform::X11Keyboard::kKeymapSettle + 300ms);
   PostValue(FocusHandle(), value, VK_RETURN);
   ASSERT_TRUE(WaitUntilTyped());
   ExpectText([&] { return receiver.TargetText(); }, expected + "\r");
+}
+
+// A character that needs a spare keycode while none is free waits about a
+// second for one to settle; the focus may move meanwhile.
+TEST(Keystrokes, FocusMovingDuringTheKeymapWaitTypesNothingThere) {
+  XReceiver receiver;
+  TestDisplay display;
+  ASSERT_NE(receiver.target, None);
+  const HWND target = FocusHandle();
+  ASSERT_EQ(target, HandleOf(receiver.target));
+  // More Cyrillic characters than the keymap has keycodes.
+  std::u16string value;
+  for (char16_t c = 0x0400; c <= 0x04FF; ++c) value += c;
+  ASSERT_GT(value.size(), static_cast<size_t>(display.EmptyKeycodes()));
+  // Spare keycodes that earlier values took are free again by then.
+  std::this_thread::sleep_for(platform::X11Keyboard::kKeymapSettle + 300ms);
+  PostValue(target, value, VK_RETURN);
+
+  // The letters that had a spare keycode arrive at once; then typing waits.
+  std::string before;
+  auto since = std::chrono::steady_clock::now();
+  ASSERT_TRUE(WaitFor([&] {
+    const std::string now = receiver.TargetText();
+    if (now != before) since = std::chrono::steady_clock::now();
+    before = now;
+    return !now.empty() && std::chrono::steady_clock::now() - since > 200ms;
+  }, 5s)) << "nothing was typed";
+  display.Focus(receiver.other);
+  ASSERT_TRUE(WaitUntilTyped());
+  std::this_thread::sleep_for(100ms);
+  EXPECT_EQ(receiver.OtherText(), "");
+  const std::string typed = receiver.TargetText();
+  EXPECT_LT(typed.size(), value.size() * 2) << "the whole value went out before the wait";
+  EXPECT_EQ(typed, before) << "typed on after the focus had moved";
 }
 
 // A window of this process: the program's own query answers for it.
