@@ -8,6 +8,7 @@
 #include <wx/settings.h>
 #include <wx/textctrl.h>
 
+#include "display_bitmap.h"
 #include "image_loading.h"
 #include "main_frame_ex.h"
 
@@ -34,8 +35,10 @@ void wxMainFrameEx::OnOpenFile(wxCommandEvent&)
         return;
 
     wxString path;
-    // A file that fails to load leaves no picture, not the previous one.
+    // A file that fails to load leaves no picture, not the previous one;
+    // and the previous one's memory is free before the next is decoded.
     m_image.Destroy();
+    m_displayBitmap = wxBitmap();
     try {
         path = m_openDialog->GetPath();
         LoadImageFile(m_image, path);
@@ -85,12 +88,17 @@ void wxMainFrameEx::OnVideoPanelPaint(wxPaintEvent&)
     if (!m_image.IsOk())
         return;
 
-    wxBitmap bitmap(m_image);
-    wxMemoryDC memory(bitmap);
+    // Made once per picture: scrolling and uncovering only copy from it.
+    if (!m_displayBitmap.IsOk())
+        m_displayBitmap = DisplayBitmap(m_image);
     if (m_clearOnPaint) {
         dc.Clear();
         m_clearOnPaint = false;
     }
+    if (!m_displayBitmap.IsOk())
+        return; // no memory for it, or too big to draw: the scan had it all the same
+    wxMemoryDC memory;
+    memory.SelectObjectAsSource(m_displayBitmap);
     dc.Blit(0, 0, m_image.GetWidth(), m_image.GetHeight(), &memory, 0, 0, wxCOPY, false);
 }
 

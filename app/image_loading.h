@@ -1,15 +1,32 @@
 // Loading an image file into the window's picture.
 #pragma once
 
+#include <cstdint>
+
 #include <wx/image.h>
 #include <wx/string.h>
 
-// Loads the first picture of an image file of any type the toolkit reads,
-// whatever its name says. A file that cannot be read leaves `image` not
-// valid. A cut-off or damaged file may give what could be read of it.
+// The most pixels a picture from a file may have: 256 megapixels, more than
+// any camera photo (200 megapixels) or page scan at 1200 dpi (A4: 139
+// megapixels) holds. Decoding costs up to about ten bytes a pixel, so a few
+// bytes claiming 20000 × 20000 pixels would otherwise take gigabytes.
+constexpr uint64_t kPixelBudget = uint64_t{1} << 28;
+
+// Loads the first picture of a BMP, GIF, JPEG, PNG or TIFF file, whatever
+// its name says. A file that cannot be read leaves `image` not valid, and
+// the toolkit's usual message says that it could not be loaded. A cut-off
+// or damaged file may give what could be read of it.
+//
+// Refused before anything is decoded or allocated for it: anything but a
+// regular file (a FIFO would block until someone writes to it), a file of
+// another format, and a file whose header claims more than kPixelBudget
+// pixels. A picture that does not fit into the memory at hand is refused
+// the same way.
+//
+// Transparent parts come out white, as on paper: the scan then sees what
+// the screen shows, whatever colour a transparent pixel hides.
 //
 // GIF files go to GTK's image library instead of the toolkit's own GIF
 // decoder, which reads past its buffers on some damaged files (a file cut
-// off at the end of a data block is enough); transparent pixels come out
-// white, as on paper.
+// off at the end of a data block is enough).
 bool LoadImageFile(wxImage& image, const wxString& path);

@@ -4,6 +4,7 @@
 // the engine and the toolbar, and writes three of them back at destruction.
 #pragma once
 
+#include <wx/bitmap.h>
 #include <wx/image.h>
 #include <wx/timer.h>
 
@@ -74,6 +75,7 @@ public:
     int m_camera;                // capture device index, never negative
     int m_resolution;            // 0: 640 x 480, 1: 800 x 600, 2: 1280 x 960
     wxImage m_image;             // the picture shown in the video panel
+    wxBitmap m_displayBitmap;    // m_image as drawn, made at its first paint; reset with each new one
     wxTimer* m_timer;            // the scan timer, ID_SCAN_TIMER
     int m_state;                 // a RunState
     bool m_clearOnPaint;         // the next paint of a valid picture clears the panel first

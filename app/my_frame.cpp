@@ -242,6 +242,7 @@ void MyFrame1::ProcessFrame()
         m_image.Rescale(m_panelWidth, m_panelHeight, wxIMAGE_QUALITY_NORMAL);
     else
         m_image.Destroy();
+    m_displayBitmap = wxBitmap();
 
     if (result.type == barcode::TYPE_NONE) {
         m_timer->Start(kNextReadInterval, wxTIMER_CONTINUOUS);

@@ -1,14 +1,26 @@
+#include <fcntl.h>
+#include <sys/resource.h>
+#include <sys/stat.h>
+#include <unistd.h>
+#include <zlib.h>
+
 #include <algorithm>
+#include <atomic>
+#include <chrono>
+#include <cstring>
 #include <fstream>
+#include <functional>
 #include <map>
 #include <random>
 #include <set>
+#include <thread>
 
 #include <wx/dcmemory.h>
 #include <wx/dcscreen.h>
 #include <wx/filedlg.h>
 #include <wx/filename.h>
 #include <wx/grid.h>
+#include <wx/log.h>
 #include <wx/scrolwin.h>
 #include <wx/settings.h>
 #include <wx/textctrl.h>
@@ -69,6 +81,172 @@ std::string ReadBytes(const wxString& path)
 
 constexpr const char* kSymbologies[] = {"EAN13", "UPCA", "EAN8", "UPCE", "CODE39", "CODE128"};
 constexpr const char* kFormats[] = {"bmp", "gif", "jpg", "png", "tif"};
+
+// Files a few bytes long whose pictures are as large as their headers say:
+// the decoders fill in what the data leaves out.
+std::string Little(uint64_t value, int bytes)
+{
+    std::string out;
+    for (int i = 0; i < bytes; ++i)
+        out += static_cast<char>(value >> (8 * i));
+    return out;
+}
+std::string Big(uint32_t value, int bytes)
+{
+    std::string out;
+    for (int i = bytes - 1; i >= 0; --i)
+        out += static_cast<char>(value >> (8 * i));
+    return out;
+}
+// `rows` rows of `rowBytes` zero bytes, deflated row by row.
+std::string DeflatedZeros(size_t rowBytes, uint32_t rows)
+{
+    z_stream z = {};
+    deflateInit(&z, 9);
+    const std::vector<unsigned char> row(rowBytes, 0);
+    std::string out;
+    unsigned char buffer[65536];
+    for (uint32_t y = 0; y <= rows; ++y) {
+        z.next_in = const_cast<unsigned char*>(row.data());
+        z.avail_in = y < rows ? static_cast<uInt>(row.size()) : 0;
+        do {
+            z.next_out = buffer;
+            z.avail_out = sizeof buffer;
+            deflate(&z, y < rows ? Z_NO_FLUSH : Z_FINISH);
+            out.append(reinterpret_cast<char*>(buffer), sizeof buffer - z.avail_out);
+        } while (z.avail_out == 0);
+    }
+    deflateEnd(&z);
+    return out;
+}
+std::string GifOf(uint32_t width, uint32_t height)
+{
+    return "GIF89a" + Little(width, 2) + Little(height, 2) + std::string("\x80\0\0", 3) +
+           std::string("\0\0\0\xff\xff\xff", 6) + "," + Little(0, 4) + Little(width, 2) +
+           Little(height, 2) + std::string("\0\x02\x02\x4c\x01\0;", 7);
+}
+std::string PngChunk(const std::string& type, const std::string& data)
+{
+    const std::string both = type + data;
+    return Big(static_cast<uint32_t>(data.size()), 4) + both +
+           Big(static_cast<uint32_t>(crc32(0, reinterpret_cast<const Bytef*>(both.data()),
+                                           static_cast<uInt>(both.size()))),
+               4);
+}
+std::string PngOf(uint32_t width, uint32_t height)
+{
+    // One bit a pixel, each row its filter byte and zeros.
+    return std::string("\x89PNG\r\n\x1a\n", 8) +
+           PngChunk("IHDR", Big(width, 4) + Big(height, 4) + std::string("\x01\0\0\0\0", 5)) +
+           PngChunk("IDAT", DeflatedZeros(1 + (width + 7) / 8, height)) + PngChunk("IEND", "");
+}
+std::string JpegOf(uint32_t width, uint32_t height)
+{
+    // A quantisation table, the frame and the scan header, and no data.
+    return std::string("\xff\xd8\xff\xdb\0\x43\0", 7) + std::string(64, '\x01') +
+           std::string("\xff\xc0\0\x0b\x08", 5) + Big(height, 2) + Big(width, 2) +
+           std::string("\x01\x01\x11\0\xff\xda\0\x08\x01\x01\0\0\x3f\0\xff\xd9", 16);
+}
+std::string BmpOf(uint32_t width, uint32_t height)
+{
+    // Run-length coded, two colours; the data ends the picture at once.
+    return "BM" + Little(64, 4) + Little(0, 4) + Little(62, 4) + Little(40, 4) + Little(width, 4) +
+           Little(height, 4) + Little(1, 2) + Little(8, 2) + Little(1, 4) + Little(2, 4) +
+           Little(2835, 4) + Little(2835, 4) + Little(2, 4) + Little(0, 4) +
+           std::string("\0\0\0\0\xff\xff\xff\0\0\x01", 10);
+}
+std::string TiffOf(uint32_t width, uint32_t height)
+{
+    // One bit a pixel in one deflated strip.
+    const std::string strip = DeflatedZeros((width + 7) / 8, height);
+    // Tag, type (3 short, 4 long), value: the sizes, one bit, deflate, black
+    // is zero, the strip after the directory, one sample, all rows in it.
+    const uint32_t entries[][3] = {
+        {256, 4, width}, {257, 4, height}, {258, 3, 1},      {259, 3, 8},
+        {262, 3, 1},     {273, 4, 122},    {277, 3, 1},      {278, 4, height},
+        {279, 4, static_cast<uint32_t>(strip.size())},
+    };
+    std::string tiff = "II" + Little(42, 2) + Little(8, 4) + Little(9, 2);
+    for (const auto& e : entries)
+        tiff += Little(e[0], 2) + Little(e[1], 2) + Little(1, 4) + Little(e[2], 4);
+    return tiff + Little(0, 4) + strip;
+}
+
+struct PictureMaker {
+    const char* extension;
+    std::function<std::string(uint32_t, uint32_t)> make;
+};
+const PictureMaker kMakers[] = {
+    {"gif", GifOf}, {"png", PngOf}, {"jpg", JpegOf}, {"bmp", BmpOf}, {"tif", TiffOf},
+};
+
+// The process's peak memory in MiB, and a fresh start for it.
+long PeakMemory()
+{
+    std::ifstream in("/proc/self/status");
+    std::string line;
+    while (std::getline(in, line)) {
+        if (line.rfind("VmHWM:", 0) == 0)
+            return std::stol(line.substr(6)) / 1024;
+    }
+    return -1;
+}
+bool ResetPeakMemory()
+{
+    std::ofstream out("/proc/self/clear_refs");
+    out << "5";
+    out.close();
+    return out.good();
+}
+
+// Collects the toolkit's log messages while it lives.
+class LogCapture : public wxLog {
+public:
+    LogCapture() : m_previous(wxLog::SetActiveTarget(this)) {}
+    ~LogCapture() override { wxLog::SetActiveTarget(m_previous); }
+    const wxString& Text() const { return m_text; }
+
+protected:
+    void DoLogTextAtLevel(wxLogLevel, const wxString& message) override
+    {
+        m_text += message + "\n";
+    }
+
+private:
+    wxLog* m_previous;
+    wxString m_text;
+};
+
+// Writes to a FIFO whenever someone has it open for reading, so that a
+// reader blocked in opening it is let go; and tells that it happened.
+class FifoWatch {
+public:
+    explicit FifoWatch(const std::string& path)
+        : m_thread([this, path] {
+              while (!m_stop) {
+                  const int fd = open(path.c_str(), O_WRONLY | O_NONBLOCK);
+                  if (fd >= 0) {
+                      m_opened = true;
+                      (void)!write(fd, "GIF8", 4);
+                      close(fd);
+                  }
+                  std::this_thread::sleep_for(std::chrono::milliseconds(10));
+              }
+          })
+    {
+    }
+    ~FifoWatch()
+    {
+        m_stop = true;
+        m_thread.join();
+    }
+    bool Opened() const { return m_opened; }
+
+private:
+    std::atomic<bool> m_stop{false};
+    std::atomic<bool> m_opened{false};
+    std::thread m_thread;
+};
 
 } // namespace
 
@@ -480,4 +658,150 @@ TEST_F(ImageFileTest, TheDialogKeepsItsFolder)
     wxString stored;
     ASSERT_TRUE(ReadStored(UserFile(), "Path", &stored));
     EXPECT_EQ(stored, m_scratch);
+}
+
+// Headers that claim far more pixels than any photo are refused before
+// anything is decoded or allocated; each file is decodable at a small size.
+TEST_F(ImageFileTest, HugeClaimsAreRefusedWithTheirRow)
+{
+    MyFrame1* frame = OpenWindow();
+    Settle();
+    std::vector<wxString> bombs;
+    for (const PictureMaker& maker : kMakers) {
+        const wxString small = m_scratch + "/small." + maker.extension;
+        WriteBytes(small, maker.make(64, 48));
+        Open(frame, small);
+        EXPECT_EQ(frame->m_image.GetSize(), wxSize(64, 48)) << small;
+        bombs.push_back(m_scratch + "/bomb." + maker.extension);
+        WriteBytes(bombs.back(), maker.make(20000, 20000));
+    }
+    bombs.push_back(m_scratch + "/widest.gif");
+    WriteBytes(bombs.back(), GifOf(65535, 65535));
+
+    ASSERT_TRUE(ResetPeakMemory());
+    const long before = PeakMemory();
+    for (const wxString& bomb : bombs) {
+        LogCapture log;
+        ASSERT_NO_FATAL_FAILURE(Open(frame, bomb));
+        EXPECT_EQ(Cell(frame, 1), "NONE") << bomb;
+        EXPECT_EQ(Cell(frame, 2), "N/A") << bomb;
+        EXPECT_EQ(Cell(frame, 3), bomb);
+        EXPECT_FALSE(frame->m_image.IsOk()) << bomb;
+        EXPECT_TRUE(log.Text().Contains("Failed to load image from file \"" + bomb + "\""))
+            << log.Text();
+        frame->m_videoPanel->Update();
+    }
+    EXPECT_LT(PeakMemory() - before, 50) << "MiB more at the peak";
+    CloseWindow(frame);
+}
+
+// A FIFO would block its reader until someone writes to it.
+TEST_F(ImageFileTest, AFifoIsRefusedUnopened)
+{
+    const wxString pipe = m_scratch + "/pipe.png";
+    ASSERT_EQ(mkfifo(pipe.fn_str(), 0600), 0);
+    MyFrame1* frame = OpenWindow();
+    Settle();
+    {
+        FifoWatch watch(pipe.ToStdString());
+        ASSERT_NO_FATAL_FAILURE(Open(frame, pipe));
+        EXPECT_FALSE(watch.Opened());
+    }
+    EXPECT_EQ(Cell(frame, 1), "NONE");
+    EXPECT_EQ(Cell(frame, 3), pipe);
+    CloseWindow(frame);
+}
+
+// Scrolling and uncovering a big picture copy from the bitmap made at its
+// first paint; only a new picture is converted again.
+TEST_F(ImageFileTest, RepaintsReuseTheConvertedPicture)
+{
+    const wxString path = m_scratch + "/big.png";
+    ASSERT_TRUE(wxImage(8000, 6000).SaveFile(path, wxBITMAP_TYPE_PNG));
+    MyFrame1* frame = OpenWindow();
+    Settle();
+    Open(frame, path);
+    frame->m_videoPanel->Update();
+    ASSERT_TRUE(frame->m_displayBitmap.IsOk());
+    EXPECT_EQ(frame->m_displayBitmap.GetSize(), wxSize(8000, 6000));
+
+    // Holding the bitmap keeps any new one from taking its place unseen.
+    wxBitmap drawn = frame->m_displayBitmap;
+    int conversions = 0;
+    auto repaint = [&](const std::function<void()>& change) {
+        change();
+        frame->m_videoPanel->Update();
+        Settle();
+        if (!frame->m_displayBitmap.IsSameAs(drawn)) {
+            ++conversions;
+            drawn = frame->m_displayBitmap;
+        }
+    };
+    for (int step = 1; step <= 5; ++step) {
+        repaint([&] { frame->m_videoPanel->Scroll(step, step); });
+        repaint([&] { frame->m_videoPanel->Refresh(true); });
+    }
+    EXPECT_EQ(conversions, 0);
+    repaint([&] { Open(frame, CorpusFile("images/ean13_clean_v1.png")); });
+    EXPECT_EQ(conversions, 1) << "a new picture is converted once";
+    CloseWindow(frame);
+}
+
+// The picture and its display need memory; with little of it, files are
+// refused and pictures left undrawn, with no crash. Run alone by the
+// app_low_memory test: under AddressSanitizer its options make every
+// allocation above 96 MiB fail; in other builds the test limits the
+// process's address space.
+TEST_F(ImageFileTest, LowMemoryRefusesCleanly)
+{
+#if defined(__SANITIZE_ADDRESS__)
+    const char* options = getenv("ASAN_OPTIONS");
+    if (!options || !strstr(options, "max_allocation_size_mb=96"))
+        GTEST_SKIP() << "run by the app_low_memory test";
+#endif
+    MyFrame1* frame = OpenWindow();
+    Settle();
+    std::vector<wxString> files; // 108 MB a picture
+    for (const PictureMaker& maker : kMakers) {
+        files.push_back(m_scratch + "/large." + maker.extension);
+        WriteBytes(files.back(), maker.make(6000, 6000));
+    }
+    // 82.5 MB as a picture, 110 MB as the surface the panel draws from.
+    const wxString drawable = m_scratch + "/drawable.jpg";
+    WriteBytes(drawable, JpegOf(5000, 5500));
+
+#if !defined(__SANITIZE_ADDRESS__)
+    rlimit limit;
+    ASSERT_EQ(getrlimit(RLIMIT_AS, &limit), 0);
+    const rlimit saved = limit;
+    long sizeKiB = 0;
+    {
+        std::ifstream in("/proc/self/status");
+        std::string line;
+        while (std::getline(in, line) && sizeKiB == 0) {
+            if (line.rfind("VmSize:", 0) == 0)
+                sizeKiB = std::stol(line.substr(7));
+        }
+    }
+    constexpr long kSpareMiB = 96;
+    limit.rlim_cur = static_cast<rlim_t>(sizeKiB + kSpareMiB * 1024) * 1024;
+    ASSERT_EQ(setrlimit(RLIMIT_AS, &limit), 0);
+#endif
+    for (const wxString& file : files) {
+        ASSERT_NO_FATAL_FAILURE(Open(frame, file));
+        EXPECT_EQ(Cell(frame, 1), "NONE") << file;
+        EXPECT_FALSE(frame->m_image.IsOk()) << file;
+    }
+    ASSERT_NO_FATAL_FAILURE(Open(frame, drawable));
+    EXPECT_EQ(frame->m_image.GetSize(), wxSize(5000, 5500));
+    frame->m_videoPanel->Update();
+    Settle();
+    EXPECT_FALSE(frame->m_displayBitmap.IsOk());
+#if !defined(__SANITIZE_ADDRESS__)
+    ASSERT_EQ(setrlimit(RLIMIT_AS, &saved), 0);
+    frame->m_videoPanel->Refresh();
+    frame->m_videoPanel->Update();
+    EXPECT_TRUE(frame->m_displayBitmap.IsOk()) << "drawn once there is memory";
+#endif
+    CloseWindow(frame);
 }

@@ -29,6 +29,7 @@ public:
             m_folder = pattern;
     }
     ~Scratch() { wxFileName::Rmdir(m_folder, wxPATH_RMDIR_RECURSIVE); }
+    const wxString& Folder() const { return m_folder; }
     wxString Write(const std::string& name, const std::string& bytes)
     {
         const wxString path = m_folder + "/" + name;
@@ -161,9 +162,13 @@ TEST(LoadImageFileTest, FilesThatAreNoImages)
         EXPECT_FALSE(LoadImageFile(image, scratch.Write(file.name, file.bytes))) << file.name;
         EXPECT_FALSE(image.IsOk()) << file.name << ": the old picture is gone";
     }
-    wxImage image;
-    EXPECT_FALSE(LoadImageFile(image, "/no/such/file.gif"));
-    EXPECT_FALSE(image.IsOk());
+    // Missing, a folder, a device: nothing to read a picture from.
+    for (const wxString& path : {wxString("/no/such/file.gif"), scratch.Folder(),
+                                 wxString("/dev/zero")}) {
+        wxImage image;
+        EXPECT_FALSE(LoadImageFile(image, path)) << path;
+        EXPECT_FALSE(image.IsOk()) << path;
+    }
 }
 
 // The content decides, not the name.
@@ -175,5 +180,35 @@ TEST(LoadImageFileTest, ContentDecidesTheFormat)
         wxImage image;
         ASSERT_TRUE(LoadImageFile(image, scratch.Write("misnamed.png", bytes))) << file;
         EXPECT_FALSE(ScanValue(image).empty()) << file;
+    }
+}
+
+// Black bars on a transparent background whose hidden colour is black too,
+// as optimisers write them: the scan sees what the screen shows.
+TEST(LoadImageFileTest, TransparentPartsAreWhite)
+{
+    const wxImage clean(corpus::Folder() + "/images/ean13_clean_v1.png");
+    ASSERT_EQ(ScanValue(clean), "5901234123457");
+    wxImage hidden(clean.GetWidth(), clean.GetHeight()); // black
+    hidden.SetAlpha();
+    for (int y = 0; y < clean.GetHeight(); ++y) {
+        for (int x = 0; x < clean.GetWidth(); ++x)
+            hidden.SetAlpha(x, y, clean.GetRed(x, y) < 128 ? 255 : 0);
+    }
+    Scratch scratch;
+    for (const wxBitmapType type : {wxBITMAP_TYPE_PNG, wxBITMAP_TYPE_TIF}) {
+        const wxString path = scratch.Folder() + (type == wxBITMAP_TYPE_PNG ? "/a.png" : "/a.tif");
+        ASSERT_TRUE(hidden.SaveFile(path, type)) << path;
+        const wxImage raw(path, type);
+        ASSERT_TRUE(raw.HasAlpha() || raw.HasMask()) << path;
+        EXPECT_EQ(ScanValue(raw), "") << path << ": the hidden colour reads as nothing";
+
+        wxImage loaded;
+        ASSERT_TRUE(LoadImageFile(loaded, path)) << path;
+        EXPECT_FALSE(loaded.HasAlpha() || loaded.HasMask()) << path;
+        EXPECT_EQ(wxColour(loaded.GetRed(0, 0), loaded.GetGreen(0, 0), loaded.GetBlue(0, 0)),
+                  *wxWHITE)
+            << path;
+        EXPECT_EQ(ScanValue(loaded), "5901234123457") << path;
     }
 }
