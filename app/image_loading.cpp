@@ -41,7 +41,7 @@ public:
 
     bool Ok() const { return m_ok; }
     wxFileOffset Offset() const { return m_offset; }
-    void Seek(wxFileOffset offset) { m_offset = offset; }
+    void Seek(wxFileOffset offset) { m_offset = offset < 0 ? m_size : offset; }
     void Skip(uint64_t count)
     {
         m_offset += static_cast<wxFileOffset>(std::min<uint64_t>(count, m_size));
@@ -196,7 +196,7 @@ bool ReadTiff(FileBytes& bytes, bool bigEndian, bool bigTiff, Header* header)
     bytes.Seek(bigTiff ? 8 : 4);
     bytes.Seek(static_cast<wxFileOffset>(number(offsetSize)));
     const uint64_t entries = number(bigTiff ? 8 : 2);
-    // Directories are sorted by tag; the two sizes come first.
+    // Directories are sorted by tag, and the sizes are among the first.
     for (uint64_t i = 0; i < entries && i < 64 && bytes.Ok(); ++i) {
         const unsigned tag = static_cast<unsigned>(number(2));
         const unsigned type = static_cast<unsigned>(number(2));
@@ -258,9 +258,9 @@ bool WithinBudget(const Header& header)
            header.height <= kPixelBudget && header.width * header.height <= kPixelBudget;
 }
 
-// The picture's own memory is the largest block that decoding needs: made
-// once here, it tells whether the decoder will get it, before the decoder
-// finds out in a state it may not handle cleanly.
+// The picture's memory, made once here, tells whether the decoder will get
+// it: the toolkit's BMP decoder asserts when it does not. The decoders
+// check their other blocks themselves.
 bool PictureFitsInMemory(const Header& header)
 {
     wxImage probe;

@@ -84,110 +84,89 @@ constexpr const char* kFormats[] = {"bmp", "gif", "jpg", "png", "tif"};
 
 // Files a few bytes long whose pictures are as large as their headers say:
 // the decoders fill in what the data leaves out.
-std::string Little(uint64_t value, int bytes)
+std::string Number(uint64_t value, int bytes, bool bigEndian = false)
 {
     std::string out;
     for (int i = 0; i < bytes; ++i)
-        out += static_cast<char>(value >> (8 * i));
+        out += static_cast<char>(value >> 8 * (bigEndian ? bytes - 1 - i : i));
     return out;
 }
-std::string Big(uint32_t value, int bytes)
+std::string DeflatedZeros(size_t count)
 {
-    std::string out;
-    for (int i = bytes - 1; i >= 0; --i)
-        out += static_cast<char>(value >> (8 * i));
-    return out;
-}
-// `rows` rows of `rowBytes` zero bytes, deflated row by row.
-std::string DeflatedZeros(size_t rowBytes, uint32_t rows)
-{
-    z_stream z = {};
-    deflateInit(&z, 9);
-    const std::vector<unsigned char> row(rowBytes, 0);
-    std::string out;
-    unsigned char buffer[65536];
-    for (uint32_t y = 0; y <= rows; ++y) {
-        z.next_in = const_cast<unsigned char*>(row.data());
-        z.avail_in = y < rows ? static_cast<uInt>(row.size()) : 0;
-        do {
-            z.next_out = buffer;
-            z.avail_out = sizeof buffer;
-            deflate(&z, y < rows ? Z_NO_FLUSH : Z_FINISH);
-            out.append(reinterpret_cast<char*>(buffer), sizeof buffer - z.avail_out);
-        } while (z.avail_out == 0);
-    }
-    deflateEnd(&z);
-    return out;
+    uLongf size = compressBound(count);
+    std::string out(size, '\0');
+    compress2(reinterpret_cast<Bytef*>(&out[0]), &size,
+              reinterpret_cast<const Bytef*>(std::string(count, '\0').data()), count, 9);
+    return out.substr(0, size);
 }
 std::string GifOf(uint32_t width, uint32_t height)
 {
-    return "GIF89a" + Little(width, 2) + Little(height, 2) + std::string("\x80\0\0", 3) +
-           std::string("\0\0\0\xff\xff\xff", 6) + "," + Little(0, 4) + Little(width, 2) +
-           Little(height, 2) + std::string("\0\x02\x02\x4c\x01\0;", 7);
-}
-std::string PngChunk(const std::string& type, const std::string& data)
-{
-    const std::string both = type + data;
-    return Big(static_cast<uint32_t>(data.size()), 4) + both +
-           Big(static_cast<uint32_t>(crc32(0, reinterpret_cast<const Bytef*>(both.data()),
-                                           static_cast<uInt>(both.size()))),
-               4);
+    // Two colours; a few codes of data.
+    const std::string size = Number(width, 2) + Number(height, 2);
+    return "GIF89a" + size + std::string("\x80\0\0\0\0\0\xff\xff\xff,\0\0\0\0", 14) + size +
+           std::string("\0\x02\x02\x4c\x01\0;", 7);
 }
 std::string PngOf(uint32_t width, uint32_t height)
 {
     // One bit a pixel, each row its filter byte and zeros.
+    auto chunk = [](const std::string& type, const std::string& data) {
+        const std::string both = type + data;
+        return Number(data.size(), 4, true) + both +
+               Number(crc32(0, reinterpret_cast<const Bytef*>(both.data()), both.size()), 4, true);
+    };
     return std::string("\x89PNG\r\n\x1a\n", 8) +
-           PngChunk("IHDR", Big(width, 4) + Big(height, 4) + std::string("\x01\0\0\0\0", 5)) +
-           PngChunk("IDAT", DeflatedZeros(1 + (width + 7) / 8, height)) + PngChunk("IEND", "");
+           chunk("IHDR", Number(width, 4, true) + Number(height, 4, true) +
+                             std::string("\x01\0\0\0\0", 5)) +
+           chunk("IDAT", DeflatedZeros((1 + (width + 7) / 8) * size_t{height})) + chunk("IEND", "");
 }
 std::string JpegOf(uint32_t width, uint32_t height)
 {
     // A quantisation table, the frame and the scan header, and no data.
     return std::string("\xff\xd8\xff\xdb\0\x43\0", 7) + std::string(64, '\x01') +
-           std::string("\xff\xc0\0\x0b\x08", 5) + Big(height, 2) + Big(width, 2) +
+           std::string("\xff\xc0\0\x0b\x08", 5) + Number(height, 2, true) + Number(width, 2, true) +
            std::string("\x01\x01\x11\0\xff\xda\0\x08\x01\x01\0\0\x3f\0\xff\xd9", 16);
 }
 std::string BmpOf(uint32_t width, uint32_t height)
 {
     // Run-length coded, two colours; the data ends the picture at once.
-    return "BM" + Little(64, 4) + Little(0, 4) + Little(62, 4) + Little(40, 4) + Little(width, 4) +
-           Little(height, 4) + Little(1, 2) + Little(8, 2) + Little(1, 4) + Little(2, 4) +
-           Little(2835, 4) + Little(2835, 4) + Little(2, 4) + Little(0, 4) +
+    return "BM" + Number(64, 4) + Number(0, 4) + Number(62, 4) + Number(40, 4) + Number(width, 4) +
+           Number(height, 4) + Number(1, 2) + Number(8, 2) + Number(1, 4) + Number(2, 4) +
+           Number(2835, 4) + Number(2835, 4) + Number(2, 4) + Number(0, 4) +
            std::string("\0\0\0\0\xff\xff\xff\0\0\x01", 10);
 }
 std::string TiffOf(uint32_t width, uint32_t height)
 {
-    // One bit a pixel in one deflated strip.
-    const std::string strip = DeflatedZeros((width + 7) / 8, height);
-    // Tag, type (3 short, 4 long), value: the sizes, one bit, deflate, black
-    // is zero, the strip after the directory, one sample, all rows in it.
+    // One bit a pixel in one deflated strip after the directory. Tag, type
+    // (3 short, 4 long), value: the sizes, one bit, deflate, black is zero,
+    // where the strip is, one sample, all rows in it, its length.
+    const std::string strip = DeflatedZeros((width + 7) / 8 * size_t{height});
     const uint32_t entries[][3] = {
         {256, 4, width}, {257, 4, height}, {258, 3, 1},      {259, 3, 8},
         {262, 3, 1},     {273, 4, 122},    {277, 3, 1},      {278, 4, height},
         {279, 4, static_cast<uint32_t>(strip.size())},
     };
-    std::string tiff = "II" + Little(42, 2) + Little(8, 4) + Little(9, 2);
+    std::string tiff = "II" + Number(42, 2) + Number(8, 4) + Number(9, 2);
     for (const auto& e : entries)
-        tiff += Little(e[0], 2) + Little(e[1], 2) + Little(1, 4) + Little(e[2], 4);
-    return tiff + Little(0, 4) + strip;
+        tiff += Number(e[0], 2) + Number(e[1], 2) + Number(1, 4) + Number(e[2], 4);
+    return tiff + Number(0, 4) + strip;
 }
 
 struct PictureMaker {
     const char* extension;
-    std::function<std::string(uint32_t, uint32_t)> make;
+    std::string (*make)(uint32_t width, uint32_t height);
 };
 const PictureMaker kMakers[] = {
     {"gif", GifOf}, {"png", PngOf}, {"jpg", JpegOf}, {"bmp", BmpOf}, {"tif", TiffOf},
 };
 
-// The process's peak memory in MiB, and a fresh start for it.
-long PeakMemory()
+// A value of /proc/self/status in MiB: VmHWM, the peak memory, or VmSize.
+long StatusMiB(const std::string& key)
 {
     std::ifstream in("/proc/self/status");
     std::string line;
     while (std::getline(in, line)) {
-        if (line.rfind("VmHWM:", 0) == 0)
-            return std::stol(line.substr(6)) / 1024;
+        if (line.rfind(key + ":", 0) == 0)
+            return std::stol(line.substr(key.size() + 1)) / 1024;
     }
     return -1;
 }
@@ -204,33 +183,28 @@ class LogCapture : public wxLog {
 public:
     LogCapture() : m_previous(wxLog::SetActiveTarget(this)) {}
     ~LogCapture() override { wxLog::SetActiveTarget(m_previous); }
-    const wxString& Text() const { return m_text; }
+    wxString m_text;
 
 protected:
-    void DoLogTextAtLevel(wxLogLevel, const wxString& message) override
-    {
-        m_text += message + "\n";
-    }
+    void DoLogTextAtLevel(wxLogLevel, const wxString& message) override { m_text += message; }
 
 private:
     wxLog* m_previous;
-    wxString m_text;
 };
 
-// Writes to a FIFO whenever someone has it open for reading, so that a
-// reader blocked in opening it is let go; and tells that it happened.
+// While it lives, writes to a FIFO whenever someone has opened it to read,
+// which lets a reader blocked there go on, and counts that in `opened`.
 class FifoWatch {
 public:
     explicit FifoWatch(const std::string& path)
         : m_thread([this, path] {
-              while (!m_stop) {
+              for (; !m_stop; std::this_thread::sleep_for(std::chrono::milliseconds(10))) {
                   const int fd = open(path.c_str(), O_WRONLY | O_NONBLOCK);
                   if (fd >= 0) {
-                      m_opened = true;
+                      ++opened;
                       (void)!write(fd, "GIF8", 4);
                       close(fd);
                   }
-                  std::this_thread::sleep_for(std::chrono::milliseconds(10));
               }
           })
     {
@@ -240,11 +214,10 @@ public:
         m_stop = true;
         m_thread.join();
     }
-    bool Opened() const { return m_opened; }
+    std::atomic<int> opened{0};
 
 private:
     std::atomic<bool> m_stop{false};
-    std::atomic<bool> m_opened{false};
     std::thread m_thread;
 };
 
@@ -679,7 +652,7 @@ TEST_F(ImageFileTest, HugeClaimsAreRefusedWithTheirRow)
     WriteBytes(bombs.back(), GifOf(65535, 65535));
 
     ASSERT_TRUE(ResetPeakMemory());
-    const long before = PeakMemory();
+    const long before = StatusMiB("VmHWM");
     for (const wxString& bomb : bombs) {
         LogCapture log;
         ASSERT_NO_FATAL_FAILURE(Open(frame, bomb));
@@ -687,11 +660,11 @@ TEST_F(ImageFileTest, HugeClaimsAreRefusedWithTheirRow)
         EXPECT_EQ(Cell(frame, 2), "N/A") << bomb;
         EXPECT_EQ(Cell(frame, 3), bomb);
         EXPECT_FALSE(frame->m_image.IsOk()) << bomb;
-        EXPECT_TRUE(log.Text().Contains("Failed to load image from file \"" + bomb + "\""))
-            << log.Text();
+        EXPECT_TRUE(log.m_text.Contains("Failed to load image from file \"" + bomb + "\""))
+            << log.m_text;
         frame->m_videoPanel->Update();
     }
-    EXPECT_LT(PeakMemory() - before, 50) << "MiB more at the peak";
+    EXPECT_LT(StatusMiB("VmHWM") - before, 50) << "MiB more at the peak";
     CloseWindow(frame);
 }
 
@@ -705,7 +678,7 @@ TEST_F(ImageFileTest, AFifoIsRefusedUnopened)
     {
         FifoWatch watch(pipe.ToStdString());
         ASSERT_NO_FATAL_FAILURE(Open(frame, pipe));
-        EXPECT_FALSE(watch.Opened());
+        EXPECT_EQ(watch.opened, 0);
     }
     EXPECT_EQ(Cell(frame, 1), "NONE");
     EXPECT_EQ(Cell(frame, 3), pipe);
@@ -774,17 +747,8 @@ TEST_F(ImageFileTest, LowMemoryRefusesCleanly)
     rlimit limit;
     ASSERT_EQ(getrlimit(RLIMIT_AS, &limit), 0);
     const rlimit saved = limit;
-    long sizeKiB = 0;
-    {
-        std::ifstream in("/proc/self/status");
-        std::string line;
-        while (std::getline(in, line) && sizeKiB == 0) {
-            if (line.rfind("VmSize:", 0) == 0)
-                sizeKiB = std::stol(line.substr(7));
-        }
-    }
     constexpr long kSpareMiB = 96;
-    limit.rlim_cur = static_cast<rlim_t>(sizeKiB + kSpareMiB * 1024) * 1024;
+    limit.rlim_cur = static_cast<rlim_t>(StatusMiB("VmSize") + kSpareMiB) << 20;
     ASSERT_EQ(setrlimit(RLIMIT_AS, &limit), 0);
 #endif
     for (const wxString& file : files) {
