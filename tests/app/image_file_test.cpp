@@ -82,8 +82,8 @@ std::string ReadBytes(const wxString& path)
 constexpr const char* kSymbologies[] = {"EAN13", "UPCA", "EAN8", "UPCE", "CODE39", "CODE128"};
 constexpr const char* kFormats[] = {"bmp", "gif", "jpg", "png", "tif"};
 
-// Files a few bytes long whose pictures are as large as their headers say:
-// the decoders fill in what the data leaves out.
+// Small files whose pictures are as large as their headers say: the
+// decoders fill in what the data leaves out.
 std::string Number(uint64_t value, int bytes, bool bigEndian = false)
 {
     std::string out;
