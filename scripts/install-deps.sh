@@ -8,7 +8,7 @@ PACKAGES="
   libgtest-dev libgmock-dev googletest libbenchmark-dev
   clang libclang-rt-14-dev
   libwxgtk3.2-dev libgtk-3-dev
-  libstb-dev libtiff-dev
+  libstb-dev libtiff-dev zlib1g-dev
   libv4l-dev qv4l2
   libx11-dev libxtst-dev
   libasound2-dev
