@@ -466,6 +466,7 @@ bool ReadAni(FileBytes& bytes, Header* header)
         return false;
     header->iconStart = icons[shown];
     header->iconSize = sizes[shown];
+    bytes.Rewind(); // from the end of the file
     bool readable = true;
     for (const wxFileOffset icon : icons)
         readable = ReadIco(bytes, icon, header) && readable;
