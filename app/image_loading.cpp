@@ -13,6 +13,7 @@
 #include <cstring>
 #include <new>
 #include <string>
+#include <utility>
 #include <vector>
 
 #include "regular_file.h"
@@ -27,7 +28,7 @@ namespace {
 struct Header {
     wxBitmapType type = wxBITMAP_TYPE_INVALID; // of the toolkit's handler that reads it
     // Pixels; for a GIF, the canvas with the first frame on it; for an icon
-    // file, its largest picture.
+    // file or an animated cursor, its largest picture.
     uint64_t width = 0;
     uint64_t height = 0;
     // GIF: where the first frame ends, or -1 when the file ends before it
@@ -370,16 +371,18 @@ std::vector<std::string> XpmStrings(FileBytes& bytes, size_t count)
     bytes.Rewind();
     for (unsigned previous = 0, c = bytes.U8(); bytes.Ok() && strings.size() < count;
          previous = c, c = bytes.U8()) {
-        if (comment) {
-            comment = !(previous == '*' && c == '/');
-        } else if (previous == '/' && c == '*') {
+        // Each end of a comment is spent: "/*/" and "*/*" start and end none.
+        if (comment && previous == '*' && c == '/') {
+            comment = false;
+            c = 0;
+        } else if (!comment && previous == '/' && c == '*') {
             comment = true;
-            c = 0; // "/*/" does not end it
-        } else if (c == '"') {
+            c = 0;
+        } else if (!comment && c == '"') {
             std::string line;
             for (c = bytes.U8(); bytes.Ok() && c != '"'; c = bytes.U8())
                 line += static_cast<char>(c);
-            strings.push_back(line);
+            strings.push_back(std::move(line));
         }
     }
     return strings;
