@@ -175,8 +175,13 @@ std::string PcxOf(uint32_t width, uint32_t height)
 std::string TgaOf(uint32_t width, uint32_t height)
 {
     // Uncompressed 24-bit rows, top-down; the data ends after a few pixels.
-    return std::string("\0\0\x02", 3) + std::string(9, '\0') + Number(width, 2) + Number(height, 2) +
-           "\x18\x20" + std::string(12, '\0');
+    return std::string("\0\0\x02", 3) + std::string(9, '\0') + Number(width, 2) +
+           Number(height, 2) + "\x18\x20" + std::string(12, '\0');
+}
+// A chunk of an IFF (big-endian) or RIFF file, padded to an even length.
+std::string Chunk(const std::string& id, const std::string& data, bool bigEndian)
+{
+    return id + Number(data.size(), 4, bigEndian) + data + std::string(data.size() % 2, '\0');
 }
 // An ILBM picture: its colour map (none when empty), bit planes,
 // compression (1: run-length coded), transparent colour and body.
@@ -184,7 +189,7 @@ std::string IffFile(uint32_t width, uint32_t height, const std::string& colours,
                     int compression, int transparent, const std::string& body)
 {
     auto chunk = [](const std::string& id, const std::string& data) {
-        return id + Number(data.size(), 4, true) + data + std::string(data.size() % 2, '\0');
+        return Chunk(id, data, true);
     };
     const std::string size = Number(width, 2, true) + Number(height, 2, true);
     const std::string bitmapHeader = size + std::string(4, '\0') + static_cast<char>(planes) +
@@ -227,7 +232,7 @@ std::string AniFile(const std::vector<std::string>& icons, uint32_t steps,
                     const std::vector<uint32_t>& sequence = {})
 {
     auto chunk = [](const std::string& id, const std::string& data) {
-        return id + Number(data.size(), 4) + data + std::string(data.size() % 2, '\0');
+        return Chunk(id, data, false);
     };
     // Its size, frames, steps, four fields left 0, the rate, "frames are icons".
     std::string body = "ACON" + chunk("anih", Number(36, 4) + Number(icons.size(), 4) +
@@ -839,7 +844,8 @@ TEST_F(ImageFileTest, HeadersTheToolkitsDecodersCrashOn)
         {"step-without-icon.ani", AniFile({small}, 1, {5}), wxSize()},
         {"second-icon.ani", AniFile({small, wide}, 2, {1, 0}), wxSize(32, 8)},
         {"more-steps-than-icons.ani", AniFile({wide}, 3), wxSize(32, 8)},
-        {"24-planes-no-colours.iff", IffFile(16, 2, "", 24, 0, 0, std::string(192, '\0')), wxSize()},
+        {"24-planes-no-colours.iff", IffFile(16, 2, "", 24, 0, 0, std::string(192, '\0')),
+         wxSize()},
         {"transparent-beyond.iff", IffFile(16, 2, kWhiteBlack, 1, 0, 0x8300, std::string(4, '\0')),
          wxSize()},
         {"transparent-within.iff", IffFile(16, 2, kWhiteBlack, 1, 0, 1, std::string(4, '\0')),
