@@ -655,7 +655,7 @@ bool LoadXpm(wxImage& image, FileBytes& bytes)
 // The toolkit's ANI handler decodes every icon and then indexes them by the
 // steps unchecked: a file without icons, or whose steps name icons it does
 // not have, makes it read through wild pointers. The icon that the first
-// step shows, which is what it gives, goes to the ICO handler instead.
+// step shows, which is what it gives, goes to the ICO or CUR handler instead.
 bool LoadAniIcon(wxImage& image, wxFile& file, const Header& header)
 {
     const wxFileOffset left = std::max<wxFileOffset>(file.Length() - header.iconStart, 0);
@@ -663,8 +663,11 @@ bool LoadAniIcon(wxImage& image, wxFile& file, const Header& header)
     if (file.Seek(header.iconStart) == wxInvalidOffset ||
         file.Read(icon.data(), icon.size()) != static_cast<ssize_t>(icon.size()))
         return false;
+    // Animated cursors mostly hold cursor files (kind 2), which the ICO
+    // handler does not claim.
+    const bool cursor = icon.size() > 2 && icon[2] == 2;
     wxMemoryInputStream stream(icon.data(), icon.size());
-    return image.LoadFile(stream, wxBITMAP_TYPE_ICO, -1);
+    return image.LoadFile(stream, cursor ? wxBITMAP_TYPE_CUR : wxBITMAP_TYPE_ICO, -1);
 }
 
 bool Decode(wxImage& image, wxFile& file, FileBytes& bytes, const Header& header)

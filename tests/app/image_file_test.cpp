@@ -795,8 +795,9 @@ TEST_F(ImageFileTest, TheToolkitsOtherFormatsGiveTheirRow)
         paths.push_back(m_scratch + "/ean8." + format.first);
         ASSERT_TRUE(picture.SaveFile(paths.back(), format.second)) << paths.back();
     }
+    // Animated cursors hold cursor files, mostly.
     paths.push_back(m_scratch + "/ean8.ani");
-    WriteBytes(paths.back(), AniFile({ReadBytes(m_scratch + "/ean8.ico")}, 1));
+    WriteBytes(paths.back(), AniFile({ReadBytes(m_scratch + "/ean8.cur")}, 1));
     // One bit plane, rows of whole 16-bit words; colour 1 is black.
     std::string rows;
     for (int y = 0; y < 64; ++y) {
