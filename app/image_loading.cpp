@@ -500,8 +500,10 @@ bool ReadIff(FileBytes& bytes, Header* header)
         } else if (id == FourCc("CMAP")) {
             colours = size / 3;
         } else if (id == FourCc("BODY")) {
-            // The toolkit marks the transparent colour in the colour map
-            // whether or not the picture has one, and whatever its number.
+            // The toolkit writes the transparent colour's entry of the
+            // colour map whether or not the picture is masked, whatever its
+            // number; and reads a 24-plane picture's missing map through a
+            // null pointer. So the map must be there and hold that colour.
             return bytes.Ok() && bitmapHeader && planes <= kMaxPlanes && transparent < colours;
         }
         bytes.Seek(data + static_cast<wxFileOffset>(size));
