@@ -3,11 +3,18 @@
 #include <wx/file.h>
 #include <wx/intl.h>
 #include <wx/log.h>
+#include <wx/mstream.h>
 #include <wx/stream.h>
 #include <wx/wfstream.h>
+#include <wx/xpmdecod.h>
 
 #include <algorithm>
+#include <cstdio>
 #include <cstring>
+#include <new>
+#include <string>
+#include <utility>
+#include <vector>
 
 #include "regular_file.h"
 
@@ -17,21 +24,26 @@
 
 namespace {
 
-enum class Format { kUnknown, kBmp, kGif, kJpeg, kPng, kTiff };
-
 // What the header of a file says, before anything is decoded.
 struct Header {
-    Format format = Format::kUnknown;
-    uint64_t width = 0; // pixels; for a GIF, the canvas with the first frame on it
+    wxBitmapType type = wxBITMAP_TYPE_INVALID; // of the toolkit's handler that reads it
+    // Pixels; for a GIF, the canvas with the first frame on it; for an icon
+    // file or an animated cursor, its largest picture.
+    uint64_t width = 0;
     uint64_t height = 0;
     // GIF: where the first frame ends, or -1 when the file ends before it
     // (then all there is is decoded). Only the first frame is decoded, so
     // that further frames cost nothing.
     wxFileOffset firstFrameEnd = -1;
+    // ANI: the icon file, within the file, that the first step shows; only
+    // that one is decoded.
+    wxFileOffset iconStart = 0;
+    uint64_t iconSize = 0;
 };
 
 // Reads a file front to back in pieces, with a few steps back and forth for
-// the TIFF directory. Past the end it reads zeros and says so.
+// the TIFF directory and the pictures of an icon file. Past the end it reads
+// zeros and says so.
 class FileBytes {
 public:
     explicit FileBytes(wxFile& file)
@@ -40,6 +52,11 @@ public:
     }
 
     bool Ok() const { return m_ok; }
+    void Rewind()
+    {
+        m_offset = 0;
+        m_ok = true;
+    }
     wxFileOffset Offset() const { return m_offset; }
     void Seek(wxFileOffset offset) { m_offset = offset < 0 ? m_size : offset; }
     void Skip(uint64_t count)
@@ -77,15 +94,26 @@ public:
             value = value << 8 | U8();
         return value;
     }
-    bool Starts(const char* signature, size_t length)
+    unsigned Peek()
     {
-        Seek(0);
-        m_ok = true;
+        const wxFileOffset at = m_offset;
+        const unsigned value = U8();
+        m_offset = at;
+        return value;
+    }
+    // Whether the bytes from here on are these.
+    bool Matches(const char* signature, size_t length)
+    {
         for (size_t i = 0; i < length; ++i) {
             if (U8() != static_cast<unsigned char>(signature[i]))
                 return false;
         }
         return m_ok;
+    }
+    bool Starts(const char* signature, size_t length)
+    {
+        Rewind();
+        return Matches(signature, length);
     }
 
 private:
@@ -102,6 +130,8 @@ private:
 // grow the canvas.
 bool ReadGif(FileBytes& bytes, Header* header)
 {
+    if (!bytes.Starts("GIF8", 4))
+        return false;
     bytes.Seek(6);
     header->width = bytes.Little(2);
     header->height = bytes.Little(2);
@@ -144,7 +174,8 @@ bool IsStartOfFrame(unsigned marker)
 
 bool ReadJpeg(FileBytes& bytes, Header* header)
 {
-    bytes.Seek(2);
+    if (!bytes.Starts("\xff\xd8", 2))
+        return false;
     while (bytes.Ok()) {
         if (bytes.U8() != 0xff)
             return false;
@@ -169,9 +200,9 @@ bool ReadJpeg(FileBytes& bytes, Header* header)
     return false;
 }
 
-bool ReadBmp(FileBytes& bytes, Header* header)
+// The size in a bitmap's info header, which starts here.
+bool ReadDibSize(FileBytes& bytes, Header* header)
 {
-    bytes.Seek(14);
     const uint64_t infoSize = bytes.Little(4);
     if (infoSize == 12) { // OS/2 1.x: 16-bit sizes
         header->width = bytes.Little(2);
@@ -186,8 +217,32 @@ bool ReadBmp(FileBytes& bytes, Header* header)
     return bytes.Ok();
 }
 
+bool ReadBmp(FileBytes& bytes, Header* header)
+{
+    if (!bytes.Starts("BM", 2))
+        return false;
+    bytes.Seek(14);
+    return ReadDibSize(bytes, header);
+}
+
+constexpr char kPngSignature[] = "\x89PNG\r\n\x1a\n";
+
+// The IHDR chunk comes first, after the signature at `start`.
+bool ReadPngSize(FileBytes& bytes, wxFileOffset start, Header* header)
+{
+    bytes.Seek(start + 16);
+    header->width = bytes.Big(4);
+    header->height = bytes.Big(4);
+    return bytes.Ok();
+}
+
+bool ReadPng(FileBytes& bytes, Header* header)
+{
+    return bytes.Starts(kPngSignature, 8) && ReadPngSize(bytes, 0, header);
+}
+
 // The size in the first image directory: the picture the toolkit reads.
-bool ReadTiff(FileBytes& bytes, bool bigEndian, bool bigTiff, Header* header)
+bool ReadTiffDirectory(FileBytes& bytes, bool bigEndian, bool bigTiff, Header* header)
 {
     auto number = [&](int size) { return bigEndian ? bytes.Big(size) : bytes.Little(size); };
     constexpr unsigned kImageWidth = 256, kImageLength = 257;
@@ -215,28 +270,8 @@ bool ReadTiff(FileBytes& bytes, bool bigEndian, bool bigTiff, Header* header)
     return bytes.Ok() && header->width > 0 && header->height > 0;
 }
 
-bool ReadHeader(wxFile& file, Header* header)
+bool ReadTiff(FileBytes& bytes, Header* header)
 {
-    FileBytes bytes(file);
-    if (bytes.Starts("\x89PNG\r\n\x1a\n", 8)) {
-        header->format = Format::kPng;
-        bytes.Seek(16); // the IHDR chunk comes first
-        header->width = bytes.Big(4);
-        header->height = bytes.Big(4);
-        return bytes.Ok();
-    }
-    if (bytes.Starts("GIF8", 4)) {
-        header->format = Format::kGif;
-        return ReadGif(bytes, header);
-    }
-    if (bytes.Starts("\xff\xd8", 2)) {
-        header->format = Format::kJpeg;
-        return ReadJpeg(bytes, header);
-    }
-    if (bytes.Starts("BM", 2)) {
-        header->format = Format::kBmp;
-        return ReadBmp(bytes, header);
-    }
     const struct {
         const char* signature;
         bool bigEndian;
@@ -244,12 +279,259 @@ bool ReadHeader(wxFile& file, Header* header)
     } tiffs[] = {{"II*\0", false, false}, {"MM\0*", true, false},
                  {"II+\0", false, true},  {"MM\0+", true, true}};
     for (const auto& tiff : tiffs) {
-        if (bytes.Starts(tiff.signature, 4)) {
-            header->format = Format::kTiff;
-            return ReadTiff(bytes, tiff.bigEndian, tiff.bigTiff, header);
-        }
+        if (bytes.Starts(tiff.signature, 4))
+            return ReadTiffDirectory(bytes, tiff.bigEndian, tiff.bigTiff, header);
     }
     return false;
+}
+
+// The toolkit's PNM handler skips a run of comment lines with one nested
+// call per line, also when it is only asked whether it reads the file: some
+// 60000 of them overflow the stack.
+constexpr int kMaxPnmCommentLines = 1000;
+
+// Steps over a line's end: LF, CR or CR LF.
+void SkipLine(FileBytes& bytes)
+{
+    unsigned c = bytes.U8();
+    while (bytes.Ok() && c != '\n' && c != '\r')
+        c = bytes.U8();
+    if (c == '\r' && bytes.Peek() == '\n')
+        bytes.U8();
+}
+
+bool SkipPnmComments(FileBytes& bytes)
+{
+    for (int lines = 0; bytes.Peek() == '#'; ++lines) {
+        if (lines == kMaxPnmCommentLines)
+            return false;
+        SkipLine(bytes);
+    }
+    return true;
+}
+
+// A number as the toolkit's text stream reads a word of `bits` bits: blanks
+// and line ends first, then the word, its leading digits counting.
+uint64_t PnmNumber(FileBytes& bytes, int bits)
+{
+    unsigned c = bytes.U8();
+    while (bytes.Ok() && (c == ' ' || c == '\t' || c == '\n' || c == '\r'))
+        c = bytes.U8();
+    std::string word;
+    for (; bytes.Ok() && c != ' ' && c != '\t' && c != '\n' && c != '\r'; c = bytes.U8()) {
+        if (word.size() < 32)
+            word += static_cast<char>(c);
+    }
+    return std::strtoull(word.c_str(), nullptr, 10) & ((uint64_t{1} << bits) - 1);
+}
+
+// As the toolkit reads it: comments, "P" and the kind with the rest of its
+// line, comments, width and height, comments, the largest sample value.
+bool ReadPnm(FileBytes& bytes, Header* header)
+{
+    if (!SkipPnmComments(bytes) || bytes.U8() != 'P')
+        return false;
+    SkipLine(bytes);
+    if (!SkipPnmComments(bytes))
+        return false;
+    header->width = PnmNumber(bytes, 32);
+    header->height = PnmNumber(bytes, 32);
+    if (!SkipPnmComments(bytes))
+        return false;
+    // The toolkit scales every sample by it, 0 included.
+    const uint64_t largest = PnmNumber(bytes, 16);
+    return bytes.Ok() && largest > 0;
+}
+
+// The picture spans xmin to xmax and ymin to ymax, both ends included.
+bool ReadPcx(FileBytes& bytes, Header* header)
+{
+    bytes.Seek(4);
+    const uint64_t xMin = bytes.Little(2), yMin = bytes.Little(2);
+    const uint64_t xMax = bytes.Little(2), yMax = bytes.Little(2);
+    header->width = xMax + 1 - xMin;
+    header->height = yMax + 1 - yMin;
+    return bytes.Ok() && xMax >= xMin && yMax >= yMin;
+}
+
+bool ReadTga(FileBytes& bytes, Header* header)
+{
+    bytes.Seek(12);
+    header->width = bytes.Little(2);
+    header->height = bytes.Little(2);
+    return bytes.Ok();
+}
+
+// The strings of an XPM file, comments left out: what its decoder takes,
+// one line each. At most `count` of them.
+std::vector<std::string> XpmStrings(FileBytes& bytes, size_t count)
+{
+    std::vector<std::string> strings;
+    bool comment = false;
+    bytes.Rewind();
+    for (unsigned previous = 0, c = bytes.U8(); bytes.Ok() && strings.size() < count;
+         previous = c, c = bytes.U8()) {
+        // Each end of a comment is spent: "/*/" and "*/*" start and end none.
+        if (comment && previous == '*' && c == '/') {
+            comment = false;
+            c = 0;
+        } else if (!comment && previous == '/' && c == '*') {
+            comment = true;
+            c = 0;
+        } else if (!comment && c == '"') {
+            std::string line;
+            for (c = bytes.U8(); bytes.Ok() && c != '"'; c = bytes.U8())
+                line += static_cast<char>(c);
+            strings.push_back(std::move(line));
+        }
+    }
+    return strings;
+}
+
+// The first string holds "width height colours characters-per-pixel".
+bool ReadXpm(FileBytes& bytes, Header* header)
+{
+    const std::vector<std::string> values = XpmStrings(bytes, 1);
+    unsigned width = 0, height = 0, colours = 0, characters = 0;
+    if (values.empty() ||
+        std::sscanf(values[0].c_str(), "%u %u %u %u", &width, &height, &colours, &characters) != 4)
+        return false;
+    header->width = width;
+    header->height = height;
+    return true;
+}
+
+constexpr uint64_t FourCc(const char (&id)[5])
+{
+    return uint64_t{static_cast<unsigned char>(id[0])} << 24 |
+           uint64_t{static_cast<unsigned char>(id[1])} << 16 |
+           uint64_t{static_cast<unsigned char>(id[2])} << 8 | static_cast<unsigned char>(id[3]);
+}
+
+// Every picture of the icon file at `start`, the largest counting: the
+// toolkit picks one by the directory's one-byte sizes, but decodes it at the
+// size of its own header, a PNG's or a bitmap's (twice as high, with the mask).
+bool ReadIco(FileBytes& bytes, wxFileOffset start, Header* header)
+{
+    bytes.Seek(start + 4);
+    const uint64_t count = bytes.Little(2);
+    std::vector<wxFileOffset> pictures;
+    for (uint64_t i = 0; i < count && bytes.Ok(); ++i) {
+        bytes.Skip(12);
+        pictures.push_back(start + static_cast<wxFileOffset>(bytes.Little(4)));
+    }
+    std::sort(pictures.begin(), pictures.end()); // read front to back
+    for (const wxFileOffset picture : pictures) {
+        Header size;
+        bytes.Seek(picture);
+        if (bytes.Matches(kPngSignature, 8)) {
+            ReadPngSize(bytes, picture, &size);
+        } else {
+            bytes.Seek(picture);
+            ReadDibSize(bytes, &size);
+            size.height /= 2;
+        }
+        // Sizes have 32 bits: the products fit.
+        if (size.width * size.height >= header->width * header->height) {
+            header->width = size.width;
+            header->height = size.height;
+        }
+    }
+    return bytes.Ok() && count > 0;
+}
+
+// A RIFF file of chunks, some in LIST chunks; each "icon" chunk holds an
+// icon file. The first step shows the icon that the "seq " chunk names
+// first, or else the first icon. Every icon counts for the size.
+bool ReadAni(FileBytes& bytes, Header* header)
+{
+    std::vector<wxFileOffset> icons;
+    std::vector<uint64_t> sizes;
+    uint64_t shown = 0;
+    bytes.Seek(12); // "RIFF", its size, "ACON"
+    while (bytes.Ok()) {
+        const uint64_t id = bytes.Big(4);
+        const uint64_t size = bytes.Little(4);
+        const wxFileOffset data = bytes.Offset();
+        if (id == FourCc("LIST")) {
+            bytes.Skip(4); // its kind; its chunks follow
+            continue;
+        }
+        if (id == FourCc("icon")) {
+            icons.push_back(data);
+            sizes.push_back(size);
+        } else if (id == FourCc("seq ") && size >= 4) {
+            shown = bytes.Little(4);
+        }
+        bytes.Seek(data + static_cast<wxFileOffset>(size + (size & 1)));
+    }
+    if (shown >= icons.size())
+        return false;
+    header->iconStart = icons[shown];
+    header->iconSize = sizes[shown];
+    bytes.Rewind(); // from the end of the file
+    bool readable = true;
+    for (const wxFileOffset icon : icons)
+        readable = ReadIco(bytes, icon, header) && readable;
+    return readable;
+}
+
+// An ILBM picture's chunks up to its body, as the toolkit walks them.
+bool ReadIff(FileBytes& bytes, Header* header)
+{
+    // The toolkit unpacks the body at one bit a pixel for each plane before
+    // it looks at their number; ILBM pictures have 1 to 8, 24 or 32.
+    constexpr uint64_t kMaxPlanes = 32;
+    uint64_t planes = 0, colours = 0, transparent = 0;
+    bool bitmapHeader = false;
+    bytes.Seek(12); // "FORM", its size, "ILBM"
+    while (bytes.Ok()) {
+        const uint64_t id = bytes.Big(4);
+        const uint64_t size = (bytes.Big(4) + 1) & ~uint64_t{1};
+        const wxFileOffset data = bytes.Offset();
+        if (id == FourCc("BMHD")) {
+            header->width = bytes.Big(2);
+            header->height = bytes.Big(2);
+            bytes.Skip(4); // the position
+            planes = bytes.U8();
+            bytes.Skip(3); // masking, compression, padding
+            transparent = bytes.Big(2);
+            bitmapHeader = true;
+        } else if (id == FourCc("CMAP")) {
+            colours = size / 3;
+        } else if (id == FourCc("BODY")) {
+            // The toolkit writes the transparent colour's entry of the
+            // colour map whether or not the picture is masked, whatever its
+            // number; and reads a 24-plane picture's missing map through a
+            // null pointer. So the map must be there and hold that colour.
+            return bytes.Ok() && bitmapHeader && planes <= kMaxPlanes && transparent < colours;
+        }
+        bytes.Seek(data + static_cast<wxFileOffset>(size));
+    }
+    return false;
+}
+
+// The size of a file in the format of the handler that claims it, where
+// that format's header is there.
+bool ReadHeader(FileBytes& bytes, Header* header)
+{
+    bytes.Rewind();
+    switch (header->type) {
+    case wxBITMAP_TYPE_BMP: return ReadBmp(bytes, header);
+    case wxBITMAP_TYPE_PNG: return ReadPng(bytes, header);
+    case wxBITMAP_TYPE_JPEG: return ReadJpeg(bytes, header);
+    case wxBITMAP_TYPE_TIFF: return ReadTiff(bytes, header);
+    case wxBITMAP_TYPE_GIF: return ReadGif(bytes, header);
+    case wxBITMAP_TYPE_PNM: return ReadPnm(bytes, header);
+    case wxBITMAP_TYPE_PCX: return ReadPcx(bytes, header);
+    case wxBITMAP_TYPE_IFF: return ReadIff(bytes, header);
+    case wxBITMAP_TYPE_ICO:
+    case wxBITMAP_TYPE_CUR: return ReadIco(bytes, 0, header);
+    case wxBITMAP_TYPE_ANI: return ReadAni(bytes, header);
+    case wxBITMAP_TYPE_TGA: return ReadTga(bytes, header);
+    case wxBITMAP_TYPE_XPM: return ReadXpm(bytes, header);
+    default: return false; // a handler whose sizes go unread is not used
+    }
 }
 
 bool WithinBudget(const Header& header)
@@ -356,33 +638,96 @@ bool LoadGif(wxImage& image, wxFile& file, wxFileOffset firstFrameEnd)
 
 #endif
 
-wxBitmapType ToolkitType(Format format)
+// The toolkit's XPM handler copies each string of the file within one
+// buffer with strncpy, overlapping, which is undefined (AddressSanitizer
+// stops at any picture wider than the text before its first string): its
+// decoder gets the strings instead.
+bool LoadXpm(wxImage& image, FileBytes& bytes)
 {
-    switch (format) {
-    case Format::kBmp: return wxBITMAP_TYPE_BMP;
-    case Format::kGif: return wxBITMAP_TYPE_GIF;
-    case Format::kJpeg: return wxBITMAP_TYPE_JPEG;
-    case Format::kPng: return wxBITMAP_TYPE_PNG;
-    case Format::kTiff: return wxBITMAP_TYPE_TIF;
-    case Format::kUnknown: break;
-    }
-    return wxBITMAP_TYPE_INVALID;
+    const std::vector<std::string> strings = XpmStrings(bytes, std::string::npos);
+    std::vector<const char*> lines;
+    for (const std::string& line : strings)
+        lines.push_back(line.c_str());
+    lines.push_back(nullptr);
+    wxXPMDecoder decoder;
+    image = decoder.ReadData(lines.data());
+    return image.IsOk();
 }
 
-bool Decode(wxImage& image, wxFile& file, const Header& header)
+// The toolkit's ANI handler decodes every icon and then indexes them by the
+// steps unchecked: a file without icons, or whose steps name icons it does
+// not have, makes it read through wild pointers. The icon that the first
+// step shows, which is what it gives, goes to the ICO or CUR handler instead.
+bool LoadAniIcon(wxImage& image, wxFile& file, const Header& header)
+{
+    const wxFileOffset left = std::max<wxFileOffset>(file.Length() - header.iconStart, 0);
+    std::vector<char> icon(static_cast<size_t>(std::min<uint64_t>(header.iconSize, left)));
+    if (file.Seek(header.iconStart) == wxInvalidOffset ||
+        file.Read(icon.data(), icon.size()) != static_cast<ssize_t>(icon.size()))
+        return false;
+    // Animated cursors mostly hold cursor files (kind 2), which the ICO
+    // handler does not claim.
+    const bool cursor = icon.size() > 2 && icon[2] == 2;
+    wxMemoryInputStream stream(icon.data(), icon.size());
+    return image.LoadFile(stream, cursor ? wxBITMAP_TYPE_CUR : wxBITMAP_TYPE_ICO, -1);
+}
+
+bool Decode(wxImage& image, wxFile& file, FileBytes& bytes, const Header& header)
 {
 #ifdef __WXGTK__
-    if (header.format == Format::kGif)
+    if (header.type == wxBITMAP_TYPE_GIF)
         return LoadGif(image, file, header.firstFrameEnd);
 #endif
+    bool loaded = false;
+    if (header.type == wxBITMAP_TYPE_XPM) {
+        loaded = LoadXpm(image, bytes);
+    } else if (header.type == wxBITMAP_TYPE_ANI) {
+        loaded = LoadAniIcon(image, file, header);
+    } else if (file.Seek(0) != wxInvalidOffset) {
+        wxFileInputStream stream(file);
+        wxBufferedInputStream buffered(stream);
+        loaded = image.LoadFile(buffered, header.type, -1);
+    }
+    if (loaded)
+        FlattenOntoWhite(image);
+    return loaded;
+}
+
+// Whether the handler says it reads the file, as the toolkit asks it when
+// the type is left open.
+bool Claims(wxImageHandler& handler, wxFile& file)
+{
     if (file.Seek(0) == wxInvalidOffset)
         return false;
     wxFileInputStream stream(file);
     wxBufferedInputStream buffered(stream);
-    if (!image.LoadFile(buffered, ToolkitType(header.format), -1))
-        return false;
-    FlattenOntoWhite(image);
-    return true;
+    return handler.CanRead(buffered);
+}
+
+// The handlers are asked in the order in which the toolkit tries them for
+// any image type; the first that claims the file and decodes it gives the
+// picture. A header beyond the budget ends the search.
+bool LoadWithHandlers(wxImage& image, wxFile& file)
+{
+    FileBytes bytes(file);
+    const wxList& handlers = wxImage::GetHandlers();
+    for (wxList::compatibility_iterator node = handlers.GetFirst(); node; node = node->GetNext()) {
+        wxImageHandler& handler = *static_cast<wxImageHandler*>(node->GetData());
+        Header header;
+        header.type = handler.GetType();
+        if (header.type == wxBITMAP_TYPE_PNM) {
+            bytes.Rewind();
+            if (!SkipPnmComments(bytes))
+                continue;
+        }
+        if (!Claims(handler, file) || !ReadHeader(bytes, &header))
+            continue;
+        if (!WithinBudget(header) || !PictureFitsInMemory(header))
+            return false;
+        if (Decode(image, file, bytes, header))
+            return true;
+    }
+    return false;
 }
 
 } // namespace
@@ -391,9 +736,12 @@ bool LoadImageFile(wxImage& image, const wxString& path)
 {
     image.Destroy();
     wxFile file(OpenRegularFile(path.fn_str()));
-    Header header;
-    const bool loaded = file.IsOpened() && ReadHeader(file, &header) && WithinBudget(header) &&
-                        PictureFitsInMemory(header) && Decode(image, file, header);
+    bool loaded = false;
+    try {
+        loaded = file.IsOpened() && LoadWithHandlers(image, file);
+    } catch (const std::bad_alloc&) {
+        // Some of the toolkit's decoders allocate with new.
+    }
     if (!loaded) {
         image.Destroy();
         // The message the toolkit gives for any image file it cannot load.
