@@ -16,6 +16,7 @@
 #include <wx/dir.h>
 #include <wx/filename.h>
 
+#include "folder_listing.h"
 #include "permissions.h"
 
 namespace {
@@ -138,16 +139,7 @@ public:
     }
     wxString File(const wxString& name) const { return m_path + "/" + name; }
     // The names in the folder, hidden ones included.
-    std::vector<wxString> Names() const
-    {
-        std::vector<wxString> names;
-        wxDir dir(m_path);
-        wxString name;
-        for (bool more = dir.GetFirst(&name, wxEmptyString, wxDIR_FILES | wxDIR_HIDDEN); more;
-             more = dir.GetNext(&name))
-            names.push_back(name);
-        return names;
-    }
+    std::vector<wxString> Names() const { return FilesIn(m_path); }
     const wxString& Path() const { return m_path; }
 
 private:

@@ -2,31 +2,15 @@
 #include <stdio.h>
 #include <sys/stat.h>
 
-#include <wx/dir.h>
 #include <wx/filedlg.h>
 #include <wx/filename.h>
 #include <wx/grid.h>
 
 #include "dialog_answers.h"
 #include "gui_test.h"
+#include "folder_listing.h"
 #include "my_frame.h"
 #include "permissions.h"
-
-namespace {
-
-std::vector<wxString> FilesIn(const wxString& folder)
-{
-    std::vector<wxString> names;
-    wxDir dir(folder);
-    wxString name;
-    for (bool more = dir.GetFirst(&name, wxEmptyString, wxDIR_FILES | wxDIR_HIDDEN); more;
-         more = dir.GetNext(&name))
-        names.push_back(name);
-    std::sort(names.begin(), names.end());
-    return names;
-}
-
-} // namespace
 
 class HistoryExportTest : public GuiTest {
 protected:
