@@ -280,6 +280,13 @@ TEST(Code128, ReadSymbolProportions)
         // 2 1 2 2 2 2 (value 0): the widest at most seven times the narrowest.
         {"2 2 2 2 2 1, widest seven times narrowest", {70, 10, 70, 70, 70, 70}, 0},
         {"2 2 2 2 2 1, widest more than seven times", {71, 10, 70, 70, 70, 70}, 255},
+        // 3 1 1 2 2 2 (value 24): the wider 1-module element at most twice the narrower.
+        {"3 2 2 2 1 1, wider single twice the narrower", {60, 16, 8, 40, 40, 40}, 24},
+        {"3 2 2 2 1 1, wider single more than twice the narrower", {60, 17, 8, 40, 40, 40}, 255},
+        // 1 1 1 3 2 3 (value 33): the narrower 3-module element less the
+        // 2-module one at most the 2-module one.
+        {"3 3 2 1 1 1, second widest twice the third", {15, 15, 15, 40, 16, 32}, 33},
+        {"3 3 2 1 1 1, second widest more than twice the third", {15, 15, 15, 40, 16, 33}, 255},
         // 4 1 3 1 1 1 (value 77): the second widest at most five times the third.
         {"4 3 1 1 1 1, second widest five times the third", {160, 30, 150, 30, 30, 30}, 77},
         {"4 3 1 1 1 1, second widest more than five times", {160, 30, 151, 30, 30, 30}, 255},

@@ -223,37 +223,37 @@ TEST(UpcEDecoder, MisreadCharactersWhoseEdgesDisagreeReadNothing)
 
 TEST(UpcEDecoder, QuietZoneEdgesFromEitherEnd)
 {
-    // Characters 0 and 5 are 100 tenths wide, the rest 98: a quiet zone
-    // before the symbol must be wider than 69, one after it at least 69.
-    // Read from the right, the same zones are tested against the same
-    // characters.
+    // Character 0 is 100 tenths wide, character 5 is 90, the rest 98: a
+    // quiet zone before the symbol must be wider than 69, one after it at
+    // least 62.1. Read from the right, the same zones are tested against the
+    // same characters.
     const std::vector<int> modules = UpcEModules("01234565"); // G1 L2 L3 G4 G5 L6
     std::vector<int> widths;
     for (int m : modules)
         widths.push_back(14 * m);
-    auto setChar = [&](int k, std::vector<int> runs) {
+    auto setChar = [&](int k, std::vector<int> runs, int width) {
         int sum = 0;
         for (int r = 0; r < 4; ++r) {
             widths[3 + 4 * k + r] = runs[r];
             sum += runs[r];
         }
-        ASSERT_EQ(sum, 100);
+        ASSERT_EQ(sum, width);
     };
     // Character 0 is G1 (0110011: 1, 2, 2, 2 modules), character 5 is L6
     // (0101111: 1, 1, 1, 4 modules).
-    setChar(0, {14, 29, 28, 29});
-    setChar(5, {14, 14, 15, 57});
+    setChar(0, {14, 29, 28, 29}, 100);
+    setChar(5, {13, 13, 13, 51}, 90);
     auto line = [&](int before, int after) {
         RunBuilder builder;
         builder.Light(before).Widths(widths).Light(after);
         return builder.Runs();
     };
-    EXPECT_EQ(ReadOnce(line(70, 69)), "01234565");
-    EXPECT_EQ(ReadOnce(line(69, 69)), "");
-    EXPECT_EQ(ReadOnce(line(70, 68)), "");
-    EXPECT_EQ(ReadOnce(Reversed(line(70, 69))), "01234565");
-    EXPECT_EQ(ReadOnce(Reversed(line(69, 69))), "");
-    EXPECT_EQ(ReadOnce(Reversed(line(70, 68))), "");
+    EXPECT_EQ(ReadOnce(line(70, 63)), "01234565");
+    EXPECT_EQ(ReadOnce(line(69, 63)), "");
+    EXPECT_EQ(ReadOnce(line(70, 62)), "");
+    EXPECT_EQ(ReadOnce(Reversed(line(70, 63))), "01234565");
+    EXPECT_EQ(ReadOnce(Reversed(line(69, 63))), "");
+    EXPECT_EQ(ReadOnce(Reversed(line(70, 62))), "");
 
     // No light run at all before the first bar, or after the last.
     RunBuilder noLeading;
