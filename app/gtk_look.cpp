@@ -66,25 +66,26 @@ void AllowShortScrollbars(wxWindow* window)
     if (!GTK_IS_SCROLLED_WINDOW(handle))
         return;
     GtkScrolledWindow* scrolled = GTK_SCROLLED_WINDOW(handle);
+    GtkWidget* vertical = gtk_scrolled_window_get_vscrollbar(scrolled);
+    GtkWidget* horizontal = gtk_scrolled_window_get_hscrollbar(scrolled);
+    if (!vertical || !horizontal)
+        return;
     // The theme's sliders ask for 40 pixels or more; a short pane then
     // allocates the scrollbar less than its parts need.
     const char* css = "scrollbar slider { min-height: 8px; min-width: 8px; }";
-    wxSize least = window->GetMinSize();
-    if (GtkWidget* bar = gtk_scrolled_window_get_vscrollbar(scrolled)) {
-        AddCss(bar, css);
-        int minimum = 0, natural = 0;
-        gtk_widget_get_preferred_height(bar, &minimum, &natural);
-        least.y = std::max(least.y, minimum);
-    }
-    if (GtkWidget* bar = gtk_scrolled_window_get_hscrollbar(scrolled)) {
-        AddCss(bar, css);
-        int minimum = 0, natural = 0;
-        gtk_widget_get_preferred_width(bar, &minimum, &natural);
-        least.x = std::max(least.x, minimum);
-    }
-    // A pane shorter still, as the history pane is before the sash first
-    // moves, clips the window instead of squeezing its scrollbars.
-    window->SetMinSize(least);
+    AddCss(vertical, css);
+    AddCss(horizontal, css);
+    // Each scrollbar's least length, beside the other one's thickness where
+    // both show: laid out smaller, the window makes GTK squeeze a scrollbar
+    // below what its slider and trough need.
+    int verticalLength = 0, verticalThickness = 0, horizontalLength = 0, horizontalThickness = 0;
+    gtk_widget_get_preferred_height(vertical, &verticalLength, nullptr);
+    gtk_widget_get_preferred_width(vertical, &verticalThickness, nullptr);
+    gtk_widget_get_preferred_width(horizontal, &horizontalLength, nullptr);
+    gtk_widget_get_preferred_height(horizontal, &horizontalThickness, nullptr);
+    const wxSize own = window->GetMinSize();
+    window->SetMinSize(wxSize(std::max(own.x, horizontalLength + verticalThickness),
+                              std::max(own.y, verticalLength + horizontalThickness)));
 }
 
 void ShowWithoutWaiting(wxTopLevelWindow* window)

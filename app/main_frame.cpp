@@ -198,7 +198,9 @@ wxMainFrame::wxMainFrame(const wxString& title, const wxSize& size, const wxStri
     historyPanelSizer->Add(historyBox, 1, wxEXPAND, 5);
     m_historyPanel->SetSizer(historyPanelSizer);
     m_historyPanel->Layout();
-    historyPanelSizer->Fit(m_historyPanel);
+    // Fitted, and never made smaller by the splitter than its table needs:
+    // a shorter pane would squeeze the table's scrollbars.
+    historyPanelSizer->SetSizeHints(m_historyPanel);
 
     m_splitter->SplitHorizontally(m_sourcePanel, m_historyPanel, 445);
 

@@ -307,6 +307,13 @@ TEST_F(MainFrameTest, SashMovesOnceAfterTheFirstIdle)
     frame->m_splitter->SetSashPosition(300);
     Settle();
     EXPECT_EQ(frame->m_splitter->GetSashPosition(), 300);
+
+    // Dragged to the bottom, the sash leaves the history table the room its
+    // scrollbars need (GTK would report a squeezed one).
+    frame->m_splitter->SetSashPosition(frame->m_splitter->GetSize().y);
+    Settle();
+    EXPECT_LT(frame->m_splitter->GetSashPosition(), frame->m_splitter->GetSize().y - 65);
+    EXPECT_GE(frame->m_grid->GetSize().y, frame->m_grid->GetMinSize().y);
     CloseWindow(frame);
 }
 

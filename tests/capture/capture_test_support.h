@@ -38,7 +38,9 @@ inline int Count(const std::string& output, const std::string& text) {
     return count;
 }
 
-inline bool WaitUntil(const std::function<bool()>& done, std::chrono::milliseconds limit = std::chrono::seconds(5)) {
+// Polls until the condition holds. The limit is only a safety net against a
+// hang: it leaves room for ThreadSanitizer on a busy machine.
+inline bool WaitUntil(const std::function<bool()>& done, std::chrono::milliseconds limit = std::chrono::seconds(30)) {
     auto end = std::chrono::steady_clock::now() + limit;
     while (!done()) {
         if (std::chrono::steady_clock::now() > end) return false;

@@ -240,8 +240,11 @@ TEST(BufferMode, StaleSampleStaysWhileTheDeviceIsSilent) {
     manager.setUseCallback(false);
     ASSERT_TRUE(manager.OpenDevice(0, 4, 2, 3));
     ASSERT_TRUE(WaitUntil([&] { return kernel.FramesSent(0) == 2; }));
+    // The second and last frame reaches the grabber, then nothing follows.
+    const std::vector<BYTE> last(24, 1);
     std::vector<BYTE> frame(24);
-    std::this_thread::sleep_for(std::chrono::milliseconds(20));
+    ASSERT_TRUE(WaitUntil([&] { return manager.GetPixels(0, frame.data()) && frame == last; }));
+    EXPECT_EQ(kernel.FramesSent(0), 2u);
     ASSERT_TRUE(manager.GetPixels(0, frame.data()));
-    EXPECT_EQ(frame, std::vector<BYTE>(24, 1));
+    EXPECT_EQ(frame, last);
 }
