@@ -24,12 +24,13 @@ stop() {
   rm -rf "$dir"
 }
 
-# Waits until the file is there while the process runs (~10 s at most).
+# Waits until the file is there while the process runs (a minute at most:
+# a busy machine can be slow to start a server).
 wait_for() {
   file=$1 process=$2 name=$3
   tries=0
   while [ ! -s "$file" ]; do
-    if ! kill -0 "$process" 2>/dev/null || [ $tries -ge 200 ]; then
+    if ! kill -0 "$process" 2>/dev/null || [ $tries -ge 1200 ]; then
       echo "with-xvfb: $name did not start:" >&2
       cat "$dir/$name.log" >&2
       stop
