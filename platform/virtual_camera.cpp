@@ -226,6 +226,11 @@ int VirtualCamera::FormatIoctl(Handle& handle, unsigned long request, void* argu
         handle.pixelFormat = pixelFormat;
         handle.width = width;
         handle.height = height;
+        // The stream's first picture is made now, as a camera has its
+        // picture at hand when streaming starts: scaling and encoding it
+        // can take a slow machine longer than a capture program waits for
+        // a first frame.
+        Frame(pixelFormat, width, height, 0);
     }
     return 0;
 }
