@@ -27,7 +27,7 @@ public:
         // The arguments appear at once and whole: a file being written
         // could be read empty.
         std::ofstream(panel) << "#!/bin/sh\necho \"$@\" > " << m_path << "/arguments.new\n"
-                             << "mv " << m_path << "/arguments.new " << m_path << "/arguments\n"
+                             << "/bin/mv " << m_path << "/arguments.new " << m_path << "/arguments\n"
                              << "while [ ! -e " << m_path << "/close ]; do /bin/sleep 0.01; done\n";
         chmod(panel.c_str(), 0755);
     }
