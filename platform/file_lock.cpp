@@ -28,39 +28,37 @@ FileLock::FileLock(const char* path, std::chrono::milliseconds wait)
 {
     using Clock = std::chrono::steady_clock;
     const auto deadline = Clock::now() + wait;
-    for (;;) {
+    for (int fd = -1;;) {
         // Not blocking: a FIFO in the file's place opens at once.
-        const int fd = open(path, O_RDONLY | O_CREAT | O_NONBLOCK | O_CLOEXEC, 0666);
+        if (fd < 0)
+            fd = open(path, O_RDONLY | O_CREAT | O_NONBLOCK | O_CLOEXEC, 0666);
         if (fd < 0) {
             m_error = errno;
             return;
         }
-        bool locked = false;
-        for (;;) {
-            if (flock(fd, LOCK_EX | LOCK_NB) == 0) {
-                locked = true;
-                break;
-            }
-            if (errno == EINTR)
-                continue;
-            if (errno != EWOULDBLOCK || Clock::now() >= deadline)
-                break;
-            std::this_thread::sleep_for(kRetry);
-        }
-        if (!locked) {
-            m_error = errno;
+        const bool locked = flock(fd, LOCK_EX | LOCK_NB) == 0;
+        const int error = locked ? 0 : errno;
+        if (!StillNamed(fd, path)) {
+            // Replaced meanwhile, by a holder that is done with it: the lock
+            // to take is the new file's, which may well be free.
+            close(fd);
+            fd = -1;
+        } else if (locked) {
+            m_fd = fd;
+            return;
+        } else if (error != EWOULDBLOCK && error != EINTR) {
+            m_error = error;
             close(fd);
             return;
         }
-        if (StillNamed(fd, path)) {
-            m_fd = fd;
-            return;
-        }
-        close(fd);
         if (Clock::now() >= deadline) {
+            if (fd >= 0)
+                close(fd);
             m_error = EWOULDBLOCK;
             return;
         }
+        if (fd >= 0)
+            std::this_thread::sleep_for(kRetry);
     }
 }
 
