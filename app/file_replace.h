@@ -11,6 +11,8 @@
 // all of it is on disk; on failure the old file is left as it was, the new
 // one is removed and the reason is returned in `error` (when not null).
 // What the user set up around the file stays: a symbolic link keeps
-// pointing at the file, which gets the new bytes, and a replaced file keeps
-// its mode and, where the process may give it, its owner and group.
+// pointing at the file, which gets the new bytes (a relative target counts
+// from the folder that holds the link, as the kernel counts it), and a
+// replaced file keeps its mode and, where the process may give it, its
+// owner and group.
 bool ReplaceFile(const wxString& path, const std::string& bytes, wxString* error);

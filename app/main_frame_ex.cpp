@@ -191,8 +191,7 @@ void wxMainFrameEx::WriteOptionValues()
 
 void wxMainFrameEx::ReloadSettings()
 {
-    delete m_config;
-    m_config = SettingsFile::Open(kSettingsName);
+    m_config = SettingsFile::Reopen(m_config);
 }
 
 void wxMainFrameEx::UpdateBarcodeTypes()

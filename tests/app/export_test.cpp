@@ -9,6 +9,7 @@
 #include <sys/stat.h>
 #include <unistd.h>
 
+#include <climits>
 #include <fstream>
 #include <initializer_list>
 #include <sstream>
@@ -377,19 +378,74 @@ TEST(ReplaceFileTest, WritesExactBytesAndReplaces)
     EXPECT_EQ(folder.Names(), std::vector<wxString>{"list.csv"}) << "no temporary file is left";
 }
 
-TEST(ReplaceFileTest, ALinkKeepsPointingAtTheNewContent)
+// Links stay links and lead the bytes to the file they point at, found as
+// the kernel finds it: a relative target counts from the link's own folder,
+// also when that folder was reached through a link. In a layout, "name/" is
+// a folder, "name=bytes" a file and "name -> target" a link; afterwards
+// every file holds the bytes given and every link is still there.
+TEST(ReplaceFileTest, LinksLeadToTheFileTheyPointAt)
 {
-    TempFolder folder;
-    const wxString target = folder.File("real.txt");
-    const wxString link = folder.File("link.txt");
-    WriteBytes(target, "old");
-    ASSERT_EQ(symlink("real.txt", link.utf8_str()), 0);
-    wxString error;
-    ASSERT_TRUE(ReplaceFile(link, "new", &error)) << error;
-    wxFileName name(link);
-    name.DontFollowLink();
-    EXPECT_TRUE(name.Exists(wxFILE_EXISTS_SYMLINK));
-    EXPECT_EQ(ReadBytes(target), "new");
+    const struct {
+        const char* what;
+        std::vector<std::string> layout;
+        const char* written;
+        std::vector<std::string> after;
+    } cases[] = {
+        {"a link beside its file",
+         {"real.csv=old", "link.csv -> real.csv"},
+         "link.csv",
+         {"real.csv=new", "link.csv -> real.csv"}},
+        {"\"..\" in a folder reached through a link",
+         {"real/", "real/a/", "real/a/b/", "alias -> real/a/b", "real/a/target.csv=old",
+          "target.csv=unrelated", "real/a/b/link.csv -> ../target.csv"},
+         "alias/link.csv",
+         {"real/a/target.csv=new", "target.csv=unrelated", "alias -> real/a/b",
+          "real/a/b/link.csv -> ../target.csv"}},
+        // Each link of a chain counts from its own folder.
+        {"a chain through two folders",
+         {"x/", "y/", "y/z/", "x/link.csv -> ../y/z/hop.csv", "y/z/hop.csv -> target.csv",
+          "y/z/target.csv=old"},
+         "x/link.csv",
+         {"y/z/target.csv=new", "x/link.csv -> ../y/z/hop.csv", "y/z/hop.csv -> target.csv"}},
+        // A missing target is made; a loop is replaced where its name is.
+        {"a link to a missing file", {"link.csv -> made.csv"}, "link.csv",
+         {"made.csv=new", "link.csv -> made.csv"}},
+        {"a loop", {"a.csv -> b.csv", "b.csv -> a.csv"}, "a.csv", {"a.csv=new", "b.csv -> a.csv"}},
+    };
+    const std::string kLink = " -> ";
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.what);
+        TempFolder folder;
+        for (const std::string& entry : c.layout) {
+            const size_t link = entry.find(kLink);
+            const size_t equals = entry.find('=');
+            if (entry.back() == '/')
+                ASSERT_TRUE(wxMkdir(folder.File(entry)));
+            else if (link != std::string::npos)
+                ASSERT_EQ(symlink(entry.substr(link + kLink.size()).c_str(),
+                                  folder.File(entry.substr(0, link)).utf8_str()),
+                          0);
+            else
+                WriteBytes(folder.File(entry.substr(0, equals)), entry.substr(equals + 1));
+        }
+        wxString error;
+        ASSERT_TRUE(ReplaceFile(folder.File(c.written), "new", &error)) << error;
+        for (const std::string& entry : c.after) {
+            const size_t link = entry.find(kLink);
+            if (link == std::string::npos) {
+                const size_t equals = entry.find('=');
+                EXPECT_EQ(ReadBytes(folder.File(entry.substr(0, equals))), entry.substr(equals + 1))
+                    << entry;
+                continue;
+            }
+            char target[PATH_MAX] = {};
+            EXPECT_GT(readlink(folder.File(entry.substr(0, link)).utf8_str(), target,
+                               sizeof target - 1),
+                      0)
+                << entry;
+            EXPECT_EQ(target, entry.substr(link + kLink.size()));
+        }
+    }
 }
 
 // Root replacing another user's file leaves it theirs, with its mode.

@@ -5,6 +5,7 @@
 #pragma once
 
 #include <gtest/gtest.h>
+#include <stdio.h>
 
 #include <string>
 #include <vector>
@@ -40,6 +41,22 @@ protected:
 
     wxString m_home;        // HOME for this test
     wxString m_machineDir;  // where the machine-wide file is looked for
+};
+
+// Catches what this process writes to standard error while it lives.
+class StandardErrorCapture {
+public:
+    StandardErrorCapture();
+    ~StandardErrorCapture();
+    StandardErrorCapture(const StandardErrorCapture&) = delete;
+    StandardErrorCapture& operator=(const StandardErrorCapture&) = delete;
+
+    // The lines written so far that hold `text`.
+    std::vector<std::string> LinesWith(const std::string& text);
+
+private:
+    FILE* m_file;
+    int m_saved;
 };
 
 // A click on a tool as the toolkit reports one: the toggle state flips (a

@@ -179,6 +179,40 @@ bool GuiTest::ReadStored(const wxString& path, const wxString& key, wxString* va
     return file.Read("/Morvelix Barcode Reader/" + key, value);
 }
 
+StandardErrorCapture::StandardErrorCapture() : m_file(tmpfile()), m_saved(dup(STDERR_FILENO))
+{
+    fflush(stderr);
+    if (m_file)
+        dup2(fileno(m_file), STDERR_FILENO);
+}
+
+StandardErrorCapture::~StandardErrorCapture()
+{
+    fflush(stderr);
+    dup2(m_saved, STDERR_FILENO);
+    close(m_saved);
+    if (m_file)
+        fclose(m_file);
+}
+
+std::vector<std::string> StandardErrorCapture::LinesWith(const std::string& text)
+{
+    fflush(stderr);
+    std::vector<std::string> lines;
+    std::string all;
+    char buffer[4096];
+    ssize_t count;
+    while (m_file && (count = pread(fileno(m_file), buffer, sizeof buffer,
+                                    static_cast<off_t>(all.size()))) > 0)
+        all.append(buffer, static_cast<size_t>(count));
+    std::istringstream in(all);
+    for (std::string line; std::getline(in, line);) {
+        if (line.find(text) != std::string::npos)
+            lines.push_back(line);
+    }
+    return lines;
+}
+
 void ClickTool(wxToolBar* toolBar, int id)
 {
     wxToolBarToolBase* tool = toolBar->FindById(id);

@@ -5,6 +5,7 @@
 
 #include <wx/dir.h>
 #include <wx/filedlg.h>
+#include <wx/filename.h>
 #include <wx/toolbar.h>
 #include <wx/uiaction.h>
 
@@ -302,16 +303,22 @@ TEST_F(LogicLayerTest, ExitWritesIntoTheFileAsItIsNow)
     EXPECT_TRUE(ReadStored(UserFile(), "Path", &path));
 }
 
-// A settings file kept elsewhere through a symbolic link (as dotfile
+// A settings file kept elsewhere through symbolic links (as dotfile
 // managers keep them) stays a link; its target gets the values and keeps
-// its mode.
+// its mode. The target is found as the kernel finds it: "../morvelix" in a
+// folder reached through the link "alias" is the file beside that folder,
+// not ~/morvelix.
 TEST_F(LogicLayerTest, SettingsFileLinkStaysALink)
 {
-    const wxString target = m_home + "/dotfiles/morvelix";
-    ASSERT_TRUE(wxMkdir(m_home + "/dotfiles"));
+    const wxString target = m_home + "/dotfiles/a/morvelix";
+    const wxString unrelated = m_home + "/morvelix";
+    ASSERT_TRUE(wxFileName::Mkdir(m_home + "/dotfiles/a/b", wxS_DIR_DEFAULT, wxPATH_MKDIR_FULL));
     WriteFile(target, Settings("Beep=500\n"));
+    WriteFile(unrelated, "unrelated");
     ASSERT_EQ(chmod(target.utf8_str(), 0600), 0);
-    ASSERT_EQ(symlink("dotfiles/morvelix", UserFile().utf8_str()), 0);
+    ASSERT_EQ(symlink("dotfiles/a/b", (m_home + "/alias").utf8_str()), 0);
+    ASSERT_EQ(symlink("../morvelix", (m_home + "/dotfiles/a/b/morvelix").utf8_str()), 0);
+    ASSERT_EQ(symlink("alias/morvelix", UserFile().utf8_str()), 0);
     MyFrame1* frame = OpenWindow();
     EXPECT_EQ(frame->m_beep, 500);
     ClickTool(frame->m_typeToolBar, ID_EAN8);
@@ -320,6 +327,8 @@ TEST_F(LogicLayerTest, SettingsFileLinkStaysALink)
     struct stat info;
     ASSERT_EQ(lstat(UserFile().utf8_str(), &info), 0);
     EXPECT_TRUE(S_ISLNK(info.st_mode));
+    ASSERT_EQ(lstat((m_home + "/dotfiles/a/b/morvelix").utf8_str(), &info), 0);
+    EXPECT_TRUE(S_ISLNK(info.st_mode));
     ASSERT_EQ(stat(target.utf8_str(), &info), 0);
     EXPECT_EQ(info.st_mode & 07777, 0600u);
     wxString value;
@@ -327,6 +336,7 @@ TEST_F(LogicLayerTest, SettingsFileLinkStaysALink)
     EXPECT_EQ(value, "30");
     ASSERT_TRUE(ReadStored(target, "Beep", &value));
     EXPECT_EQ(value, "500");
+    EXPECT_EQ(ReadFile(unrelated), "unrelated");
 }
 
 // A folder where the settings file should be: the reader runs on its

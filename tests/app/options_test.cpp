@@ -395,3 +395,47 @@ TEST_F(OptionsCommandTest, MouseClicksOnTheDialog)
     EXPECT_EQ(StoredOptions(), (std::vector<std::string>{"0", "9", "0", "0"}));
     CloseWindow(frame);
 }
+
+// A user's file that cannot be read as text is left as it is: the reader
+// starts on the defaults and says so once on standard error, naming the
+// file, and neither Options nor exit writes a byte. Latin-1 without a
+// byte-order mark is read.
+TEST_F(OptionsCommandTest, AFileThatCannotBeReadIsNeverWritten)
+{
+    const std::string values = "[Other]\nkept=1\n[Morvelix Barcode Reader]\nTerminator=9\nBeep=0\n";
+    std::string utf16 = "\xff\xfe";
+    for (char c : values)
+        utf16 += std::string{c, '\0'};
+    const struct {
+        const char* what;
+        std::string bytes;
+        bool readable;
+    } cases[] = {
+        {"a UTF-8 byte-order mark and a Latin-1 byte", "\xef\xbb\xbf# caf\xe9\n" + values, false},
+        {"UTF-16 of odd length", utf16 + "\n", false},
+        {"a NUL byte", std::string("# \0\n", 4) + values, false},
+        {"Latin-1 without a byte-order mark", "# caf\xe9\n" + values, true},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.what);
+        WriteFile(UserFile(), c.bytes);
+        StandardErrorCapture errors;
+        MyFrame1* frame = OpenWindow();
+        AddDevices(frame, 1);
+        Settle();
+        EXPECT_EQ(frame->m_beep, c.readable ? 0 : 250);
+        EXPECT_EQ(frame->m_terminator, c.readable ? 9 : 13);
+        Run(frame, {kKeep, kKeep, 500, kKeep}, ID_OPTIONS_OK);
+        CloseWindow(frame);
+
+        const std::vector<std::string> said = errors.LinesWith(UserFile().ToStdString());
+        if (c.readable) {
+            EXPECT_TRUE(said.empty()) << said[0];
+            EXPECT_EQ(StoredOptions()[0], "500");
+            continue;
+        }
+        EXPECT_EQ(ReadFile(UserFile()), c.bytes);
+        ASSERT_EQ(said.size(), 1u);
+        EXPECT_NE(said[0].find("default options"), std::string::npos) << said[0];
+    }
+}
