@@ -1,8 +1,6 @@
-#include "image_loading.h"
+#include "image_decoding.h"
 
 #include <wx/file.h>
-#include <wx/intl.h>
-#include <wx/log.h>
 #include <wx/mstream.h>
 #include <wx/stream.h>
 #include <wx/wfstream.h>
@@ -15,8 +13,6 @@
 #include <string>
 #include <utility>
 #include <vector>
-
-#include "regular_file.h"
 
 #ifdef __WXGTK__
 #include <gdk-pixbuf/gdk-pixbuf.h>
@@ -704,11 +700,11 @@ bool Claims(wxImageHandler& handler, wxFile& file)
     return handler.CanRead(buffered);
 }
 
-// The handlers are asked in the order in which the toolkit tries them for
-// any image type; the first that claims the file and decodes it gives the
-// picture. A header beyond the budget ends the search.
-bool LoadWithHandlers(wxImage& image, wxFile& file)
+} // namespace
+
+bool DecodeImageFile(wxImage& image, wxFile& file)
 {
+    image.Destroy();
     FileBytes bytes(file);
     const wxList& handlers = wxImage::GetHandlers();
     for (wxList::compatibility_iterator node = handlers.GetFirst(); node; node = node->GetNext()) {
@@ -728,24 +724,4 @@ bool LoadWithHandlers(wxImage& image, wxFile& file)
             return true;
     }
     return false;
-}
-
-} // namespace
-
-bool LoadImageFile(wxImage& image, const wxString& path)
-{
-    image.Destroy();
-    wxFile file(OpenRegularFile(path.fn_str()));
-    bool loaded = false;
-    try {
-        loaded = file.IsOpened() && LoadWithHandlers(image, file);
-    } catch (const std::bad_alloc&) {
-        // Some of the toolkit's decoders allocate with new.
-    }
-    if (!loaded) {
-        image.Destroy();
-        // The message the toolkit gives for any image file it cannot load.
-        wxLogError(_("Failed to load image from file \"%s\"."), path);
-    }
-    return loaded;
 }

@@ -7,6 +7,7 @@
 #include <wx/scrolwin.h>
 #include <wx/settings.h>
 #include <wx/textctrl.h>
+#include <wx/utils.h>
 
 #include "display_bitmap.h"
 #include "image_loading.h"
@@ -41,6 +42,8 @@ void wxMainFrameEx::OnOpenFile(wxCommandEvent&)
     m_displayBitmap = wxBitmap();
     try {
         path = m_openDialog->GetPath();
+        // The decoder may take seconds, up to its deadline, on a large or hostile file.
+        wxBusyCursor busy;
         LoadImageFile(m_image, path);
     } catch (...) {
         // Whatever the loader left is scanned; an unusable file reads as nothing found.

@@ -1,39 +1,31 @@
 // Loading an image file into the window's picture.
 #pragma once
 
-#include <cstdint>
+#include <string>
 
 #include <wx/image.h>
 #include <wx/string.h>
 
-// The most pixels a picture from a file may have: 256 megapixels, more than
-// any camera photo (200 megapixels) or page scan at 1200 dpi (A4: 139
-// megapixels) holds. Decoding costs up to about ten bytes a pixel, so a few
-// bytes claiming 20000 × 20000 pixels would otherwise take gigabytes.
-constexpr uint64_t kPixelBudget = uint64_t{1} << 28;
+#include "image_decoding.h"
 
-// Loads the picture of an image file in any format that the toolkit's image
-// handlers read (BMP, GIF, JPEG, PNG, TIFF, PNM, PCX, IFF, ICO, CUR, ANI,
-// TGA, XPM), whatever its name says: the handler is the one the toolkit
-// would choose for any image type. A file that cannot be read leaves `image`
-// not valid, and the toolkit's usual message says that it could not be
-// loaded. A cut-off or damaged file may give what could be read of it.
-// Files of several pictures give their first; an icon file gives the
-// picture the toolkit picks, an animated cursor the icon of its first step.
+// Loads the picture of an image file as DecodeImageFile reads it (any
+// format of the toolkit's handlers, within kPixelBudget pixels,
+// transparent parts on white), but decodes it in a separate process: the
+// image decoder program, started for this file alone, under limits on its
+// memory (about 4 bytes a pixel of the budget), its processor time and
+// the time the reader waits for it (at most 20 s), and then gone. Whatever
+// the file makes a decoder do, the reader goes on. Anything but a regular
+// file is refused before it is opened (a FIFO would block until someone
+// writes to it). What the picture's decoders log is logged here; a file
+// that cannot be read leaves `image` not valid, and the toolkit's usual
+// message says that it could not be loaded. When the decoder crashed, ran
+// out of its memory or time, or answered anything but a sound picture, one
+// line on standard error says so.
 //
-// Refused before anything is decoded or allocated for it: anything but a
-// regular file (a FIFO would block until someone writes to it), a file that
-// no handler reads, a file whose header claims more than kPixelBudget pixels
-// (for an icon file or an animated cursor, any of its pictures), and a
-// header that would make the toolkit's decoder crash. A picture that does
-// not fit into the memory at hand is refused the same way.
-//
-// Transparent parts come out white, as on paper: the scan then sees what
-// the screen shows, whatever colour a transparent pixel hides.
-//
-// GIF files go to GTK's image library instead of the toolkit's own GIF
-// decoder, which reads past its buffers on some damaged files (a file cut
-// off at the end of a data block is enough). Animated cursors and XPM files
-// bypass the parts of the toolkit's handlers that are unsafe: the icon goes
-// to its ICO handler, the XPM strings to its XPM decoder.
+// Blocks the calling thread until the decoder is done.
 bool LoadImageFile(wxImage& image, const wxString& path);
+
+// Where LoadImageFile finds the image decoder program: beside the running
+// program (the reader's build and install put it there), unless set here,
+// as the tests and benchmarks do, which run from folders of their own.
+void SetImageDecoder(const std::string& program);

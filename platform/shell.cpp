@@ -13,6 +13,8 @@
 #include <string>
 #include <vector>
 
+#include "helper_process.h"
+
 namespace {
 
 constexpr INT kOpened = 33;  // any result above 32 means success
@@ -47,14 +49,6 @@ bool IsOpenVerb(LPCWSTR verb) {
 bool IsFile(const std::string& path) {
   struct stat info;
   return stat(path.c_str(), &info) == 0 && S_ISREG(info.st_mode);
-}
-
-std::string ProgramFolder() {
-  char path[PATH_MAX];
-  const ssize_t n = readlink("/proc/self/exe", path, sizeof path - 1);
-  if (n <= 0) return std::string();
-  std::string folder(path, static_cast<size_t>(n));
-  return folder.substr(0, folder.rfind('/'));
 }
 
 std::string CurrentFolder() {

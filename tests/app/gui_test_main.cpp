@@ -20,6 +20,7 @@
 #include <wx/stdpaths.h>
 #include <wx/toolbar.h>
 
+#include "image_loading.h"
 #include "my_frame.h"
 
 namespace {
@@ -72,6 +73,8 @@ public:
         // No window of the tests may end the run when it goes away.
         SetExitOnFrameDelete(false);
         wxInitAllImageHandlers();
+        // The tests run beside their own sources, not beside the reader.
+        SetImageDecoder(MORVELIX_IMAGE_DECODER);
         wxSetAssertHandler(RecordAssert);
         // Loading errors go to stderr instead of a modal box.
         delete wxLog::SetActiveTarget(new wxLogStderr);

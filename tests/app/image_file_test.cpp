@@ -2,7 +2,6 @@
 #include <sys/resource.h>
 #include <sys/stat.h>
 #include <unistd.h>
-#include <zlib.h>
 
 #include <algorithm>
 #include <atomic>
@@ -30,6 +29,7 @@
 #include "dialog_answers.h"
 #include "gif_blocks.h"
 #include "gui_test.h"
+#include "image_files.h"
 #include "live_test_support.h"
 #include "my_frame.h"
 
@@ -82,188 +82,6 @@ std::string ReadBytes(const wxString& path)
 
 constexpr const char* kSymbologies[] = {"EAN13", "UPCA", "EAN8", "UPCE", "CODE39", "CODE128"};
 constexpr const char* kFormats[] = {"bmp", "gif", "jpg", "png", "tif"};
-
-// Small files whose pictures are as large as their headers say: the
-// decoders fill in what the data leaves out.
-std::string Number(uint64_t value, int bytes, bool bigEndian = false)
-{
-    std::string out;
-    for (int i = 0; i < bytes; ++i)
-        out += static_cast<char>(value >> 8 * (bigEndian ? bytes - 1 - i : i));
-    return out;
-}
-std::string DeflatedZeros(size_t count)
-{
-    uLongf size = compressBound(count);
-    std::string out(size, '\0');
-    compress2(reinterpret_cast<Bytef*>(&out[0]), &size,
-              reinterpret_cast<const Bytef*>(std::string(count, '\0').data()), count, 9);
-    return out.substr(0, size);
-}
-std::string GifOf(uint32_t width, uint32_t height)
-{
-    // Two colours; a few codes of data.
-    const std::string size = Number(width, 2) + Number(height, 2);
-    return "GIF89a" + size + std::string("\x80\0\0\0\0\0\xff\xff\xff,\0\0\0\0", 14) + size +
-           std::string("\0\x02\x02\x4c\x01\0;", 7);
-}
-std::string PngOf(uint32_t width, uint32_t height)
-{
-    // One bit a pixel, each row its filter byte and zeros.
-    auto chunk = [](const std::string& type, const std::string& data) {
-        const std::string both = type + data;
-        return Number(data.size(), 4, true) + both +
-               Number(crc32(0, reinterpret_cast<const Bytef*>(both.data()), both.size()), 4, true);
-    };
-    return std::string("\x89PNG\r\n\x1a\n", 8) +
-           chunk("IHDR", Number(width, 4, true) + Number(height, 4, true) +
-                             std::string("\x01\0\0\0\0", 5)) +
-           chunk("IDAT", DeflatedZeros((1 + (width + 7) / 8) * size_t{height})) + chunk("IEND", "");
-}
-std::string JpegOf(uint32_t width, uint32_t height)
-{
-    // A quantisation table, the frame and the scan header, and no data.
-    return std::string("\xff\xd8\xff\xdb\0\x43\0", 7) + std::string(64, '\x01') +
-           std::string("\xff\xc0\0\x0b\x08", 5) + Number(height, 2, true) + Number(width, 2, true) +
-           std::string("\x01\x01\x11\0\xff\xda\0\x08\x01\x01\0\0\x3f\0\xff\xd9", 16);
-}
-// A bitmap without its file header: run-length coded, two colours; the
-// data ends the picture at once.
-std::string DibOf(uint32_t width, uint32_t height)
-{
-    return Number(40, 4) + Number(width, 4) + Number(height, 4) + Number(1, 2) + Number(8, 2) +
-           Number(1, 4) + Number(2, 4) + Number(2835, 4) + Number(2835, 4) + Number(2, 4) +
-           Number(0, 4) + std::string("\0\0\0\0\xff\xff\xff\0\0\x01", 10);
-}
-std::string BmpOf(uint32_t width, uint32_t height)
-{
-    return "BM" + Number(64, 4) + Number(0, 4) + Number(62, 4) + DibOf(width, height);
-}
-std::string TiffOf(uint32_t width, uint32_t height)
-{
-    // One bit a pixel in one deflated strip after the directory. Tag, type
-    // (3 short, 4 long), value: the sizes, one bit, deflate, black is zero,
-    // where the strip is, one sample, all rows in it, its length.
-    const std::string strip = DeflatedZeros((width + 7) / 8 * size_t{height});
-    const uint32_t entries[][3] = {
-        {256, 4, width}, {257, 4, height}, {258, 3, 1},      {259, 3, 8},
-        {262, 3, 1},     {273, 4, 122},    {277, 3, 1},      {278, 4, height},
-        {279, 4, static_cast<uint32_t>(strip.size())},
-    };
-    std::string tiff = "II" + Number(42, 2) + Number(8, 4) + Number(9, 2);
-    for (const auto& e : entries)
-        tiff += Number(e[0], 2) + Number(e[1], 2) + Number(1, 4) + Number(e[2], 4);
-    return tiff + Number(0, 4) + strip;
-}
-
-std::string PnmOf(uint32_t width, uint32_t height)
-{
-    // Raw RGB; the data ends after a few samples.
-    return "P6\n# a comment\n" + std::to_string(width) + " " + std::to_string(height) + "\n255\n" +
-           std::string(12, '\0');
-}
-std::string PcxOf(uint32_t width, uint32_t height)
-{
-    // Version 5, run-length coded, three planes of 8 bits; no data.
-    std::string pcx = std::string("\x0a\x05\x01\x08", 4) + Number(0, 4) + Number(width - 1, 2) +
-                      Number(height - 1, 2);
-    pcx.resize(65, '\0');
-    pcx += "\x03" + Number(width, 2);
-    pcx.resize(128, '\0');
-    return pcx;
-}
-std::string TgaOf(uint32_t width, uint32_t height)
-{
-    // Uncompressed 24-bit rows, top-down; the data ends after a few pixels.
-    return std::string("\0\0\x02", 3) + std::string(9, '\0') + Number(width, 2) +
-           Number(height, 2) + "\x18\x20" + std::string(12, '\0');
-}
-// A chunk of an IFF (big-endian) or RIFF file, padded to an even length.
-std::string Chunk(const std::string& id, const std::string& data, bool bigEndian)
-{
-    return id + Number(data.size(), 4, bigEndian) + data + std::string(data.size() % 2, '\0');
-}
-// An ILBM picture: its colour map (none when empty), bit planes,
-// compression (1: run-length coded), transparent colour and body.
-std::string IffFile(uint32_t width, uint32_t height, const std::string& colours, int planes,
-                    int compression, int transparent, const std::string& body)
-{
-    auto chunk = [](const std::string& id, const std::string& data) {
-        return Chunk(id, data, true);
-    };
-    const std::string size = Number(width, 2, true) + Number(height, 2, true);
-    const std::string bitmapHeader = size + std::string(4, '\0') + static_cast<char>(planes) +
-                                     '\0' + static_cast<char>(compression) + '\0' +
-                                     Number(transparent, 2, true) + "\x0a\x0b" + size;
-    const std::string form = "ILBM" + chunk("BMHD", bitmapHeader) +
-                             (colours.empty() ? std::string() : chunk("CMAP", colours)) +
-                             chunk("BODY", body);
-    return "FORM" + Number(form.size(), 4, true) + form;
-}
-const std::string kWhiteBlack("\xff\xff\xff\0\0\0", 6);
-std::string IffOf(uint32_t width, uint32_t height)
-{
-    // One plane; four runs of 128 zero bytes.
-    std::string runs;
-    for (int i = 0; i < 4; ++i)
-        runs += std::string("\x81\0", 2);
-    return IffFile(width, height, kWhiteBlack, 1, 1, 0, runs);
-}
-// An icon file (kind 1) or cursor file (kind 2) of one picture.
-std::string IconFile(int kind, const std::string& picture)
-{
-    return Number(0, 2) + Number(kind, 2) + Number(1, 2) + std::string(4, '\0') + Number(1, 2) +
-           Number(8, 2) + Number(picture.size(), 4) + Number(22, 4) + picture;
-}
-std::string IcoOf(uint32_t width, uint32_t height)
-{
-    // A bitmap twice as high, with the mask, which is cut off after 4 KB:
-    // whole for a small picture.
-    const size_t mask = std::min<size_t>((width + 31) / 32 * 4 * size_t{height}, 4096);
-    return IconFile(1, DibOf(width, 2 * height) + std::string(mask, '\0'));
-}
-std::string CurOf(uint32_t width, uint32_t height)
-{
-    return IconFile(2, PngOf(width, height));
-}
-// An animated cursor of these icons and steps; `sequence` names the icon of
-// each step, or else the steps show the icons in turn.
-std::string AniFile(const std::vector<std::string>& icons, uint32_t steps,
-                    const std::vector<uint32_t>& sequence = {})
-{
-    auto chunk = [](const std::string& id, const std::string& data) {
-        return Chunk(id, data, false);
-    };
-    // Its size, frames, steps, four fields left 0, the rate, "frames are icons".
-    std::string body = "ACON" + chunk("anih", Number(36, 4) + Number(icons.size(), 4) +
-                                                  Number(steps, 4) + std::string(16, '\0') +
-                                                  Number(10, 4) + Number(1, 4));
-    if (!sequence.empty()) {
-        std::string seq;
-        for (uint32_t icon : sequence)
-            seq += Number(icon, 4);
-        body += chunk("seq ", seq);
-    }
-    std::string frames = "fram";
-    for (const std::string& icon : icons)
-        frames += chunk("icon", icon);
-    body += chunk("LIST", frames);
-    return "RIFF" + Number(body.size(), 4) + body;
-}
-std::string AniOf(uint32_t width, uint32_t height)
-{
-    return AniFile({IcoOf(width, height)}, 1);
-}
-
-struct PictureMaker {
-    const char* extension;
-    std::string (*make)(uint32_t width, uint32_t height);
-};
-const PictureMaker kMakers[] = {
-    {"gif", GifOf}, {"png", PngOf}, {"jpg", JpegOf}, {"bmp", BmpOf}, {"tif", TiffOf},
-    {"pnm", PnmOf}, {"pcx", PcxOf}, {"tga", TgaOf}, {"iff", IffOf}, {"ico", IcoOf},
-    {"cur", CurOf}, {"ani", AniOf},
-};
 
 // A value of /proc/self/status in MiB: VmHWM, the peak memory, or VmSize.
 long StatusMiB(const std::string& key)

@@ -1,0 +1,186 @@
+#include "image_loading.h"
+
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include <cerrno>
+#include <csignal>
+#include <cstdio>
+#include <cstring>
+#include <new>
+#include <utility>
+#include <vector>
+
+#include <wx/intl.h>
+#include <wx/log.h>
+
+#include "helper_process.h"
+#include "image_decoder_reply.h"
+#include "regular_file.h"
+
+namespace {
+
+using namespace decoder_reply;
+
+constexpr char kDecoderName[] = "morvelix-decode";
+
+std::string& DecoderSetting()
+{
+    static std::string program;
+    return program;
+}
+
+std::string DecoderProgram()
+{
+    return DecoderSetting().empty() ? ProgramFolder() + "/" + kDecoderName : DecoderSetting();
+}
+
+struct LogRecord {
+    wxLogLevel level;
+    wxString text;
+};
+
+// The reply as the decoder should have sent it; false for anything else.
+bool ParseReply(const std::string& reply, Header& header, std::vector<LogRecord>& log)
+{
+    if (reply.size() < sizeof header)
+        return false;
+    std::memcpy(&header, reply.data(), sizeof header);
+    if (header.magic != kMagic || header.logBytes != reply.size() - sizeof header)
+        return false;
+    for (size_t at = sizeof header; at < reply.size();) {
+        uint32_t level = 0, length = 0;
+        if (reply.size() - at < sizeof level + sizeof length || log.size() == kMaxLogRecords)
+            return false;
+        std::memcpy(&level, reply.data() + at, sizeof level);
+        std::memcpy(&length, reply.data() + at + sizeof level, sizeof length);
+        at += sizeof level + sizeof length;
+        // A fatal error would end the reader: its level is not taken.
+        if (level < wxLOG_Error || level > wxLOG_Progress || length > reply.size() - at)
+            return false;
+        log.push_back({level, wxString::FromUTF8(reply.data() + at, length)});
+        at += length;
+    }
+    return true;
+}
+
+bool ReadAll(int fd, unsigned char* data, size_t size)
+{
+    for (off_t at = 0; size > 0;) {
+        const ssize_t count = pread(fd, data, size, at);
+        if (count < 0 && errno == EINTR)
+            continue;
+        if (count <= 0)
+            return false;
+        data += count;
+        at += count;
+        size -= static_cast<size_t>(count);
+    }
+    return true;
+}
+
+std::string WhySignalled(const HelperRun& run)
+{
+    if (run.code == SIGXCPU || (run.code == SIGKILL && run.cpuSeconds >= kCpuSeconds))
+        return "the decoder used up its " + std::to_string(kCpuSeconds) + " s of processor time";
+    return "the decoder was ended by signal " + std::to_string(run.code) + " (" +
+           strsignal(run.code) + ")";
+}
+
+// Decodes the file in the decoder program and takes its picture; `why`
+// says what went wrong when it is more than a file that does not load.
+bool Load(wxImage& image, const wxString& path, std::string& why)
+{
+    const OwnedFd file(OpenRegularFile(path.fn_str()));
+    if (!file.Valid())
+        return false;
+    const OwnedFd picture = CreateSharedMemory("morvelix-picture");
+    if (!picture.Valid()) {
+        why = std::string("no shared memory for the picture: ") + std::strerror(errno);
+        return false;
+    }
+    const std::string program = DecoderProgram();
+    const HelperRun run = RunHelper(program, file.Get(), picture.Get(),
+                                    sizeof(Header) + kMaxLogBytes,
+                                    std::chrono::seconds(kDeadlineSeconds));
+    switch (run.end) {
+    case HelperRun::End::kNotStarted:
+        why = "the decoder " + program + " did not start: " + std::strerror(run.code);
+        return false;
+    case HelperRun::End::kTimedOut:
+        why = "the decoder was stopped after " + std::to_string(kDeadlineSeconds) + " s";
+        return false;
+    case HelperRun::End::kReplyTooLong:
+        why = "the decoder's reply was too long";
+        return false;
+    case HelperRun::End::kSignalled:
+        why = WhySignalled(run);
+        return false;
+    case HelperRun::End::kExited:
+        if (run.code != 0) {
+            why = "the decoder ended with status " + std::to_string(run.code);
+            return false;
+        }
+        break;
+    }
+
+    Header header;
+    std::vector<LogRecord> log;
+    if (!ParseReply(run.reply, header, log)) {
+        why = "the decoder's reply was malformed";
+        return false;
+    }
+    for (const LogRecord& record : log)
+        wxLogGeneric(record.level, "%s", record.text);
+    if (header.outcome == kNotDecoded)
+        return false;
+    if (header.outcome == kOutOfMemory) {
+        why = "the decoder ran out of its " + std::to_string(kAddressSpace >> 20) + " MiB of memory";
+        return false;
+    }
+    const uint64_t pixels = uint64_t{header.width} * header.height;
+    struct stat status;
+    if (header.outcome != kDecoded || pixels == 0 || pixels > kPixelBudget ||
+        fstat(picture.Get(), &status) != 0 ||
+        static_cast<uint64_t>(status.st_size) != pixels * 3) {
+        why = "the decoder's reply was malformed";
+        return false;
+    }
+    if (!image.Create(static_cast<int>(header.width), static_cast<int>(header.height), false)) {
+        why = "no memory for its picture";
+        return false;
+    }
+    if (!ReadAll(picture.Get(), image.GetData(), static_cast<size_t>(pixels * 3))) {
+        why = "the decoder's picture could not be read";
+        return false;
+    }
+    return true;
+}
+
+} // namespace
+
+bool LoadImageFile(wxImage& image, const wxString& path)
+{
+    image.Destroy();
+    std::string why;
+    bool loaded = false;
+    try {
+        loaded = Load(image, path, why);
+    } catch (const std::bad_alloc&) {
+        why = "no memory for its picture";
+    }
+    if (!loaded) {
+        image.Destroy();
+        if (!why.empty())
+            std::fprintf(stderr, "morvelix: image file \"%s\" not loaded: %s\n",
+                         path.utf8_string().c_str(), why.c_str());
+        // The message the toolkit gives for any image file it cannot load.
+        wxLogError(_("Failed to load image from file \"%s\"."), path);
+    }
+    return loaded;
+}
+
+void SetImageDecoder(const std::string& program)
+{
+    DecoderSetting() = program;
+}
