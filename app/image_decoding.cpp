@@ -684,6 +684,8 @@ bool Decode(wxImage& image, wxFile& file, FileBytes& bytes, const Header& header
         wxBufferedInputStream buffered(stream);
         loaded = image.LoadFile(buffered, header.type, -1);
     }
+    // A handler may say that it read the file and leave no picture.
+    loaded = loaded && image.IsOk();
     if (loaded)
         FlattenOntoWhite(image);
     return loaded;
