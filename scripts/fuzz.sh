@@ -12,10 +12,10 @@ set -eu
 cd "$(dirname "$0")/.."
 seconds=${1:-60}
 jobs=$(nproc 2>/dev/null || echo 2)
-targets="scan_fuzz run_line_fuzz"
+targets="scan_fuzz run_line_fuzz image_file_fuzz"
 
 CC=clang CXX=clang++ cmake -S . -B build/fuzz -DCMAKE_BUILD_TYPE=RelWithDebInfo \
-  -DMORVELIX_FUZZ=ON -DMORVELIX_SANITIZE=ON -DMORVELIX_APP=OFF -DMORVELIX_TESTS=OFF -DMORVELIX_BENCH=OFF
+  -DMORVELIX_FUZZ=ON -DMORVELIX_SANITIZE=ON -DMORVELIX_APP=ON -DMORVELIX_TESTS=OFF -DMORVELIX_BENCH=OFF
 cmake --build build/fuzz -j "$jobs"
 
 export ASAN_OPTIONS="detect_leaks=1:abort_on_error=1"
