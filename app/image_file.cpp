@@ -42,8 +42,12 @@ void wxMainFrameEx::OnOpenFile(wxCommandEvent&)
     m_displayBitmap = wxBitmap();
     try {
         path = m_openDialog->GetPath();
-        // The decoder may take seconds, up to its deadline, on a large or hostile file.
+        // The decoder may take seconds, up to its deadline, on a large or
+        // hostile file. The toolkit shows the cursor once it has seen the
+        // pointer come back from the dialog, and repaints where the dialog
+        // was: both wait for the events that are pending.
         wxBusyCursor busy;
+        wxYieldIfNeeded();
         LoadImageFile(m_image, path);
     } catch (...) {
         // Whatever the loader left is scanned; an unusable file reads as nothing found.

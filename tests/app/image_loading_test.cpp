@@ -107,11 +107,13 @@ TEST(LoadImageFileTest, CutAndDamagedGifsAreSafe)
         std::vector<std::string> variants;
         const std::vector<size_t> ends = GifDataBlockEnds(bytes);
         ASSERT_GT(ends.size(), 3u) << row.file;
-        for (size_t end : ends) {
-            variants.push_back(bytes.substr(0, end));
-            variants.push_back(bytes.substr(0, end + 1));
+        // Every file starts a decoder: a third of the block ends, and cuts
+        // every kilobyte or so, are plenty.
+        for (size_t block = 0; block < ends.size(); block += 3) {
+            variants.push_back(bytes.substr(0, ends[block]));
+            variants.push_back(bytes.substr(0, ends[block] + 1));
         }
-        for (size_t length = 0; length < bytes.size(); length += 397)
+        for (size_t length = 0; length < bytes.size(); length += 997)
             variants.push_back(bytes.substr(0, length));
         for (int i = 0; i < 24; ++i) {
             std::string damaged = bytes;
