@@ -8,7 +8,7 @@
 #include <cstdio>
 #include <cstring>
 #include <new>
-#include <utility>
+#include <string>
 #include <vector>
 
 #include <wx/intl.h>
