@@ -16,7 +16,8 @@ targets="scan_fuzz run_line_fuzz image_file_fuzz"
 
 CC=clang CXX=clang++ cmake -S . -B build/fuzz -DCMAKE_BUILD_TYPE=RelWithDebInfo \
   -DMORVELIX_FUZZ=ON -DMORVELIX_SANITIZE=ON -DMORVELIX_APP=ON -DMORVELIX_TESTS=OFF -DMORVELIX_BENCH=OFF
-cmake --build build/fuzz -j "$jobs"
+# shellcheck disable=SC2086
+cmake --build build/fuzz -j "$jobs" --target $targets
 
 export ASAN_OPTIONS="detect_leaks=1:abort_on_error=1"
 export UBSAN_OPTIONS="print_stacktrace=1:halt_on_error=1"
@@ -48,9 +49,15 @@ for target in $targets; do
 done
 for target in $targets; do
   echo "======== $target"
-  # The stats, the finds and anything a sanitizer said; the progress lines
-  # would only bury them.
-  grep -v -e '^#[0-9]' -e '^INFO: ' "$logs/$target.log" || true
+  case " $failed " in
+    *" $target "*)
+      # Everything, for the sanitizer's report and the input that caused it.
+      cat "$logs/$target.log" ;;
+    *)
+      # The replay and the stats; the progress lines and what the loader
+      # says of each file it refuses would only bury them.
+      grep -e '^== ' -e '^stat::' "$logs/$target.log" || true ;;
+  esac
 done
 if [ -n "$failed" ]; then
   echo "fuzzing failed:$failed" >&2
