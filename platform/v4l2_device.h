@@ -20,6 +20,29 @@ struct DeviceCapability {
     uint32_t minHeight, maxHeight, stepHeight;
 };
 
+// The most entries that one reading takes from each of a driver's lists: a
+// driver that ignores the index it is asked for would answer without end.
+constexpr uint32_t kMostListedFormats = 256;
+constexpr uint32_t kMostListedSizes = 4096;  // of all formats together
+constexpr uint32_t kMostListedIntervals = 4096;
+
+// Counts the entries that one reading of a node's lists keeps, and says on
+// standard error, once per list, when the driver's list was cut.
+class ListBudget {
+public:
+    explicit ListBudget(std::string path) : m_path(std::move(path)) {}
+    // Called with each entry that a list ioctl (VIDIOC_ENUM_FMT,
+    // VIDIOC_ENUM_FRAMESIZES, VIDIOC_ENUM_FRAMEINTERVALS) answered; false
+    // when its list is already full and the entry is to be left out. Any
+    // other request is always kept.
+    bool Keep(unsigned long request);
+
+private:
+    std::string m_path;
+    uint32_t m_kept[3] = {};
+    bool m_cut[3] = {};
+};
+
 enum class NodeKind {
     Capture,     // captures video with streaming I/O
     Other,       // a node of another kind (metadata, output, radio...)
@@ -38,8 +61,8 @@ enum class Offer {
 // we have set a format no other handle may change it.
 class V4l2Device {
 public:
-    // Opens a capture node; null when it cannot be opened or does not capture
-    // video with streaming I/O (error then holds the errno).
+    // Opens a capture node; null when it cannot be opened (error then holds
+    // the errno) or does not capture video with streaming I/O (ENODEV).
     static std::unique_ptr<V4l2Device> Open(VideoKernel& kernel, const std::string& path, int* error);
 
     // What a node is, and its card name when it captures.
@@ -60,6 +83,9 @@ public:
     Offer Offers(uint32_t pixelFormat, uint32_t width, uint32_t height);
 
     bool CurrentFormat(v4l2_format* format);
+    // Asks the driver for its format again and keeps the answer: another
+    // program may have changed it since we last asked.
+    bool ReadFormat(v4l2_format* format);
 
     // Sets this format at exactly this size; answers false, and leaves the
     // device as it was, when the driver would choose anything else. Costs no
@@ -80,8 +106,9 @@ private:
 
     int Ioctl(unsigned long request, void* argument);
     void ReadCapabilities();
-    // Adds the sizes of one format; false when the driver cannot list them.
-    bool AddSizes(uint32_t pixelFormat);
+    // Adds the sizes of one format; false when the driver cannot list them
+    // or none of them fits in the budget.
+    bool AddSizes(uint32_t pixelFormat, ListBudget& budget);
     bool ReadFrameInterval();
 
     VideoKernel& m_kernel;

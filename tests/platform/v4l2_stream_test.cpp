@@ -54,7 +54,7 @@ TEST(V4l2Stream, FrameArrivesBottomUpInBlueGreenRed) {
     auto device = OpenFirst(kernel);
     Received received;  // outlives the stream's thread
     V4l2Stream stream(*device);
-    ASSERT_EQ(stream.Start(received.Frames(), received.Loss()), 0);
+    ASSERT_EQ(stream.Start(2, 2, received.Frames(), received.Loss()), 0);
     ASSERT_TRUE(received.WaitFor(received.frames, 1));
     stream.Stop();
     std::vector<uint8_t> expected{1, 2, 3, 4, 5, 6, 7, 8, 9, 10, 11, 12};
@@ -77,7 +77,7 @@ TEST(V4l2Stream, YuyvGreyLevelsComeOutUnchanged) {
     auto device = OpenFirst(kernel);
     Received received;  // outlives the stream's thread
     V4l2Stream stream(*device);
-    ASSERT_EQ(stream.Start(received.Frames(), received.Loss()), 0);
+    ASSERT_EQ(stream.Start(4, 2, received.Frames(), received.Loss()), 0);
     ASSERT_TRUE(received.WaitFor(received.frames, 1));
     stream.Stop();
     ASSERT_EQ(received.last.size(), 4u * 2 * 3);
@@ -103,7 +103,7 @@ TEST(V4l2Stream, EveryOfferedFormatStreams) {
         auto device = OpenFirst(kernel);
         Received received;
         V4l2Stream stream(*device);
-        ASSERT_EQ(stream.Start(received.Frames(), received.Loss()), 0);
+        ASSERT_EQ(stream.Start(16, 8, received.Frames(), received.Loss()), 0);
         EXPECT_TRUE(received.WaitFor(received.frames, 2)) << "format " << std::hex << format;
         stream.Stop();
         EXPECT_EQ(received.last.size(), 16u * 8 * 3);
@@ -117,7 +117,7 @@ TEST(V4l2Stream, UnpluggedDeviceEndsTheStreamOnce) {
     auto device = OpenFirst(kernel);
     Received received;  // outlives the stream's thread
     V4l2Stream stream(*device);
-    ASSERT_EQ(stream.Start(received.Frames(), received.Loss()), 0);
+    ASSERT_EQ(stream.Start(8, 8, received.Frames(), received.Loss()), 0);
     ASSERT_TRUE(received.WaitFor(received.losses, 1));
     EXPECT_EQ(received.frames, 3);
     stream.Stop();
@@ -131,7 +131,7 @@ TEST(V4l2Stream, StopJoinsTheThreadAndNothingArrivesAfterIt) {
     auto device = OpenFirst(kernel);
     Received received;  // outlives the stream's thread
     V4l2Stream stream(*device);
-    ASSERT_EQ(stream.Start(received.Frames(), received.Loss()), 0);
+    ASSERT_EQ(stream.Start(8, 8, received.Frames(), received.Loss()), 0);
     ASSERT_TRUE(received.WaitFor(received.frames, 2));
     stream.Stop();
     EXPECT_FALSE(stream.Running());
@@ -140,7 +140,7 @@ TEST(V4l2Stream, StopJoinsTheThreadAndNothingArrivesAfterIt) {
     EXPECT_EQ(received.frames, frames);
     EXPECT_EQ(received.losses, 0);
     // A stopped stream starts again.
-    ASSERT_EQ(stream.Start(received.Frames(), received.Loss()), 0);
+    ASSERT_EQ(stream.Start(8, 8, received.Frames(), received.Loss()), 0);
     EXPECT_TRUE(received.WaitFor(received.frames, frames + 1));
 }
 
@@ -151,7 +151,7 @@ TEST(V4l2Stream, FailedStartLeavesNothingBehind) {
     auto device = OpenFirst(kernel);
     Received received;  // outlives the stream's thread
     V4l2Stream stream(*device);
-    EXPECT_EQ(stream.Start(received.Frames(), received.Loss()), EBUSY);
+    EXPECT_EQ(stream.Start(8, 8, received.Frames(), received.Loss()), EBUSY);
     EXPECT_FALSE(stream.Running());
     EXPECT_EQ(kernel.MappedBuffers(), 0);
 }
