@@ -45,8 +45,8 @@ bool ListBudget::Keep(unsigned long request) {
             ++m_kept[list];
             return true;
         }
-        if (!m_cut[list]) {
-            m_cut[list] = true;
+        if ((*m_said & (1u << list)) == 0) {
+            *m_said |= 1u << list;
             std::fprintf(stderr, "%s: the driver lists more than %u %s; the rest are left out\n", m_path.c_str(),
                          kLists[list].most, kLists[list].entries);
         }
@@ -100,7 +100,7 @@ const std::vector<DeviceCapability>& V4l2Device::Capabilities() {
 
 void V4l2Device::ReadCapabilities() {
     m_capabilitiesRead = true;
-    ListBudget budget(m_path);
+    ListBudget budget = NewListBudget();
     for (uint32_t index = 0;; ++index) {
         v4l2_fmtdesc description;
         std::memset(&description, 0, sizeof description);
@@ -270,7 +270,7 @@ LONGLONG V4l2Device::FastestFrameInterval() {
         LONGLONG time = static_cast<LONGLONG>(interval.numerator) * 10000000 / interval.denominator;
         if (time > 0 && (fastest == 0 || time < fastest)) fastest = time;
     };
-    ListBudget budget(m_path);
+    ListBudget budget = NewListBudget();
     for (uint32_t index = 0;; ++index) {
         v4l2_frmivalenum interval;
         std::memset(&interval, 0, sizeof interval);

@@ -27,10 +27,12 @@ constexpr uint32_t kMostListedSizes = 4096;  // of all formats together
 constexpr uint32_t kMostListedIntervals = 4096;
 
 // Counts the entries that one reading of a node's lists keeps, and says on
-// standard error, once per list, when the driver's list was cut.
+// standard error that a list was cut, once per node and list.
 class ListBudget {
 public:
-    explicit ListBudget(std::string path) : m_path(std::move(path)) {}
+    // said: one bit per list whose cut has been said, shared by every
+    // reading of the node.
+    ListBudget(const std::string& path, unsigned* said) : m_path(path), m_said(said) {}
     // Called with each entry that a list ioctl (VIDIOC_ENUM_FMT,
     // VIDIOC_ENUM_FRAMESIZES, VIDIOC_ENUM_FRAMEINTERVALS) answered; false
     // when its list is already full and the entry is to be left out. Any
@@ -38,9 +40,9 @@ public:
     bool Keep(unsigned long request);
 
 private:
-    std::string m_path;
+    const std::string& m_path;
+    unsigned* m_said;
     uint32_t m_kept[3] = {};
-    bool m_cut[3] = {};
 };
 
 enum class NodeKind {
@@ -87,6 +89,9 @@ public:
     // program may have changed it since we last asked.
     bool ReadFormat(v4l2_format* format);
 
+    // For one reading of the node's lists, by us or by libv4lconvert.
+    ListBudget NewListBudget() { return ListBudget(m_path, &m_listsCut); }
+
     // Sets this format at exactly this size; answers false, and leaves the
     // device as it was, when the driver would choose anything else. Costs no
     // ioctl when the device has the format already or does not list it.
@@ -116,6 +121,7 @@ private:
     std::string m_path;
     std::string m_card;
 
+    unsigned m_listsCut = 0;  // lists whose cut has been said, one bit each
     bool m_capabilitiesRead = false;
     std::vector<DeviceCapability> m_capabilities;
     std::vector<uint32_t> m_formats;          // convertible formats the driver lists

@@ -69,7 +69,7 @@ int V4l2Stream::Start(uint32_t width, uint32_t height, FrameSink frames, LossSin
 int V4l2Stream::Prepare(uint32_t width, uint32_t height) {
     VideoKernel& kernel = m_device.Kernel();
     const int fd = m_device.Fd();
-    m_seam.reset(new ConverterSeam{kernel, ListBudget(m_device.Path())});
+    m_seam.reset(new ConverterSeam{kernel, m_device.NewListBudget()});
     m_convert = v4lconvert_create_with_dev_ops(fd, m_seam.get(), &kSeamOps);
     if (m_convert == nullptr) return ENOMEM;
 
