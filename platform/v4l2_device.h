@@ -59,8 +59,9 @@ enum class Offer {
 };
 
 // What the driver states is read once and then kept as we change it: a UVC
-// camera answers every format or rate change with a USB round trip, and once
-// we have set a format no other handle may change it.
+// camera answers every format or rate change with a USB round trip. Another
+// program may still change the format until our buffers are allocated, so a
+// stream reads it once more then (ReadFormat).
 class V4l2Device {
 public:
     // Opens a capture node; null when it cannot be opened (error then holds
