@@ -248,7 +248,8 @@ TEST(V4l2Stream, DriverFaultsEndWithTheBuffersBackAndAreSaidOnce) {
              node.pixelFormat = V4L2_PIX_FMT_MJPEG;
              node.frame = [](uint64_t, uint32_t, uint32_t, uint32_t) { return std::vector<uint8_t>(64, 0x5a); };
          },
-         nothing, nothing, Outcome::Dropped, 0, {"/dev/video0: frames that cannot be converted are dropped: v4l-convert: "}},
+         nothing, nothing, Outcome::Dropped, 0,
+         {"/dev/video0: frames that cannot be converted are dropped: v4l-convert: "}},
     };
     for (const Case& c : cases) {
         SCOPED_TRACE(c.what);
@@ -265,7 +266,8 @@ TEST(V4l2Stream, DriverFaultsEndWithTheBuffersBackAndAreSaidOnce) {
         ASSERT_TRUE(device->CurrentFormat(&format));
         device->FastestFrameInterval();
         c.meanwhile(kernel);
-        const int started = stream.Start(format.fmt.pix.width, format.fmt.pix.height, received.Frames(), received.Loss());
+        const int started =
+            stream.Start(format.fmt.pix.width, format.fmt.pix.height, received.Frames(), received.Loss());
         c.streaming(kernel);
         EXPECT_EQ(started, c.startError);
         switch (c.outcome) {
