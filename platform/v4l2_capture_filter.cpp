@@ -98,7 +98,10 @@ public:
         if (m_output.Peer() == nullptr || m_stream.Running()) return S_OK;
         // A rate is set only while the device does not stream.
         m_device->SetFrameInterval(m_askedInterval > 0 ? m_askedInterval : m_device->FastestFrameInterval());
+        // Frames of the size that the graph was connected with, or none.
+        const VideoFormat& connected = m_output.Format();
         int error = m_stream.Start(
+            static_cast<uint32_t>(connected.width), static_cast<uint32_t>(connected.height),
             [this](BYTE* data, LONG length, double seconds) {
                 BufferSample sample(data, length);
                 Deliver(&m_output, &sample, seconds);

@@ -4,6 +4,7 @@
 
 #include <algorithm>
 #include <cerrno>
+#include <cstdio>
 #include <cstring>
 
 #include "v4l2_formats.h"
@@ -27,6 +28,33 @@ std::string CardName(const v4l2_capability& capability) {
 
 }  // namespace
 
+bool ListBudget::Keep(unsigned long request) {
+    struct List {
+        unsigned long request;
+        uint32_t most;
+        const char* entries;
+    };
+    static constexpr List kLists[] = {
+        {VIDIOC_ENUM_FMT, kMostListedFormats, "formats"},
+        {VIDIOC_ENUM_FRAMESIZES, kMostListedSizes, "frame sizes"},
+        {VIDIOC_ENUM_FRAMEINTERVALS, kMostListedIntervals, "frame intervals"},
+    };
+    for (size_t list = 0; list < 3; ++list) {
+        if (kLists[list].request != request) continue;
+        if (m_kept[list] < kLists[list].most) {
+            ++m_kept[list];
+            return true;
+        }
+        if ((*m_said & (1u << list)) == 0) {
+            *m_said |= 1u << list;
+            std::fprintf(stderr, "%s: the driver lists more than %u %s; the rest are left out\n", m_path.c_str(),
+                         kLists[list].most, kLists[list].entries);
+        }
+        return false;
+    }
+    return true;
+}
+
 NodeKind V4l2Device::Probe(VideoKernel& kernel, const std::string& path, std::string* card) {
     int fd = kernel.Open(path.c_str(), O_RDWR | O_NONBLOCK);
     if (fd < 0) return NodeKind::Unreadable;
@@ -49,8 +77,9 @@ std::unique_ptr<V4l2Device> V4l2Device::Open(VideoKernel& kernel, const std::str
     }
     v4l2_capability capability;
     std::memset(&capability, 0, sizeof capability);
-    if (kernel.Ioctl(fd, VIDIOC_QUERYCAP, &capability) != 0 || !IsCaptureNode(capability)) {
-        *error = errno != 0 ? errno : ENODEV;
+    const bool asked = kernel.Ioctl(fd, VIDIOC_QUERYCAP, &capability) == 0;
+    if (!asked || !IsCaptureNode(capability)) {
+        *error = asked || errno == 0 ? ENODEV : errno;
         kernel.Close(fd);
         return nullptr;
     }
@@ -71,20 +100,23 @@ const std::vector<DeviceCapability>& V4l2Device::Capabilities() {
 
 void V4l2Device::ReadCapabilities() {
     m_capabilitiesRead = true;
+    ListBudget budget = NewListBudget();
     for (uint32_t index = 0;; ++index) {
         v4l2_fmtdesc description;
         std::memset(&description, 0, sizeof description);
         description.index = index;
         description.type = V4L2_BUF_TYPE_VIDEO_CAPTURE;
-        if (Ioctl(VIDIOC_ENUM_FMT, &description) != 0) break;
+        if (Ioctl(VIDIOC_ENUM_FMT, &description) != 0 || !budget.Keep(VIDIOC_ENUM_FMT)) break;
         const uint32_t pixelFormat = description.pixelformat;
+        // A format listed twice adds nothing.
+        if (std::find(m_formats.begin(), m_formats.end(), pixelFormat) != m_formats.end()) continue;
         if (!IsConvertiblePixelFormat(pixelFormat)) continue;
         m_formats.push_back(pixelFormat);
-        if (AddSizes(pixelFormat)) m_formatsWithSizes.push_back(pixelFormat);
+        if (AddSizes(pixelFormat, budget)) m_formatsWithSizes.push_back(pixelFormat);
     }
 }
 
-bool V4l2Device::AddSizes(uint32_t pixelFormat) {
+bool V4l2Device::AddSizes(uint32_t pixelFormat, ListBudget& budget) {
     for (uint32_t index = 0;; ++index) {
         v4l2_frmsizeenum size;
         std::memset(&size, 0, sizeof size);
@@ -103,6 +135,8 @@ bool V4l2Device::AddSizes(uint32_t pixelFormat) {
             m_capabilities.push_back({pixelFormat, width, width, 1, height, height, 1});
             return false;
         }
+        // A list cut before this format's first size leaves its sizes unknown.
+        if (!budget.Keep(VIDIOC_ENUM_FRAMESIZES)) return index > 0;
         if (size.type == V4L2_FRMSIZE_TYPE_DISCRETE) {
             const v4l2_frmsize_discrete& one = size.discrete;
             m_capabilities.push_back({pixelFormat, one.width, one.width, 1, one.height, one.height, 1});
@@ -138,12 +172,17 @@ Offer V4l2Device::Offers(uint32_t pixelFormat, uint32_t width, uint32_t height) 
 }
 
 bool V4l2Device::CurrentFormat(v4l2_format* format) {
-    if (!m_formatKnown) {
-        std::memset(&m_format, 0, sizeof m_format);
-        m_format.type = V4L2_BUF_TYPE_VIDEO_CAPTURE;
-        if (Ioctl(VIDIOC_G_FMT, &m_format) != 0) return false;
-        m_formatKnown = true;
-    }
+    if (!m_formatKnown) return ReadFormat(format);
+    *format = m_format;
+    return true;
+}
+
+bool V4l2Device::ReadFormat(v4l2_format* format) {
+    m_formatKnown = false;
+    std::memset(&m_format, 0, sizeof m_format);
+    m_format.type = V4L2_BUF_TYPE_VIDEO_CAPTURE;
+    if (Ioctl(VIDIOC_G_FMT, &m_format) != 0) return false;
+    m_formatKnown = true;
     *format = m_format;
     return true;
 }
@@ -231,6 +270,7 @@ LONGLONG V4l2Device::FastestFrameInterval() {
         LONGLONG time = static_cast<LONGLONG>(interval.numerator) * 10000000 / interval.denominator;
         if (time > 0 && (fastest == 0 || time < fastest)) fastest = time;
     };
+    ListBudget budget = NewListBudget();
     for (uint32_t index = 0;; ++index) {
         v4l2_frmivalenum interval;
         std::memset(&interval, 0, sizeof interval);
@@ -238,7 +278,7 @@ LONGLONG V4l2Device::FastestFrameInterval() {
         interval.pixel_format = current.fmt.pix.pixelformat;
         interval.width = current.fmt.pix.width;
         interval.height = current.fmt.pix.height;
-        if (Ioctl(VIDIOC_ENUM_FRAMEINTERVALS, &interval) != 0) break;
+        if (Ioctl(VIDIOC_ENUM_FRAMEINTERVALS, &interval) != 0 || !budget.Keep(VIDIOC_ENUM_FRAMEINTERVALS)) break;
         if (interval.type == V4L2_FRMIVAL_TYPE_DISCRETE) {
             consider(interval.discrete);
             continue;

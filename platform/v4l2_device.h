@@ -20,6 +20,31 @@ struct DeviceCapability {
     uint32_t minHeight, maxHeight, stepHeight;
 };
 
+// The most entries that one reading takes from each of a driver's lists: a
+// driver that ignores the index it is asked for would answer without end.
+constexpr uint32_t kMostListedFormats = 256;
+constexpr uint32_t kMostListedSizes = 4096;  // of all formats together
+constexpr uint32_t kMostListedIntervals = 4096;
+
+// Counts the entries that one reading of a node's lists keeps, and says on
+// standard error that a list was cut, once per node and list.
+class ListBudget {
+public:
+    // said: one bit per list whose cut has been said, shared by every
+    // reading of the node.
+    ListBudget(const std::string& path, unsigned* said) : m_path(path), m_said(said) {}
+    // Called with each entry that a list ioctl (VIDIOC_ENUM_FMT,
+    // VIDIOC_ENUM_FRAMESIZES, VIDIOC_ENUM_FRAMEINTERVALS) answered; false
+    // when its list is already full and the entry is to be left out. Any
+    // other request is always kept.
+    bool Keep(unsigned long request);
+
+private:
+    const std::string& m_path;
+    unsigned* m_said;
+    uint32_t m_kept[3] = {};
+};
+
 enum class NodeKind {
     Capture,     // captures video with streaming I/O
     Other,       // a node of another kind (metadata, output, radio...)
@@ -34,12 +59,13 @@ enum class Offer {
 };
 
 // What the driver states is read once and then kept as we change it: a UVC
-// camera answers every format or rate change with a USB round trip, and once
-// we have set a format no other handle may change it.
+// camera answers every format or rate change with a USB round trip. Another
+// program may still change the format until our buffers are allocated, so a
+// stream reads it once more then (ReadFormat).
 class V4l2Device {
 public:
-    // Opens a capture node; null when it cannot be opened or does not capture
-    // video with streaming I/O (error then holds the errno).
+    // Opens a capture node; null when it cannot be opened (error then holds
+    // the errno) or does not capture video with streaming I/O (ENODEV).
     static std::unique_ptr<V4l2Device> Open(VideoKernel& kernel, const std::string& path, int* error);
 
     // What a node is, and its card name when it captures.
@@ -60,6 +86,12 @@ public:
     Offer Offers(uint32_t pixelFormat, uint32_t width, uint32_t height);
 
     bool CurrentFormat(v4l2_format* format);
+    // Asks the driver for its format again and keeps the answer: another
+    // program may have changed it since we last asked.
+    bool ReadFormat(v4l2_format* format);
+
+    // For one reading of the node's lists, by us or by libv4lconvert.
+    ListBudget NewListBudget() { return ListBudget(m_path, &m_listsCut); }
 
     // Sets this format at exactly this size; answers false, and leaves the
     // device as it was, when the driver would choose anything else. Costs no
@@ -80,8 +112,9 @@ private:
 
     int Ioctl(unsigned long request, void* argument);
     void ReadCapabilities();
-    // Adds the sizes of one format; false when the driver cannot list them.
-    bool AddSizes(uint32_t pixelFormat);
+    // Adds the sizes of one format; false when the driver cannot list them
+    // or none of them fits in the budget.
+    bool AddSizes(uint32_t pixelFormat, ListBudget& budget);
     bool ReadFrameInterval();
 
     VideoKernel& m_kernel;
@@ -89,6 +122,7 @@ private:
     std::string m_path;
     std::string m_card;
 
+    unsigned m_listsCut = 0;  // lists whose cut has been said, one bit each
     bool m_capabilitiesRead = false;
     std::vector<DeviceCapability> m_capabilities;
     std::vector<uint32_t> m_formats;          // convertible formats the driver lists

@@ -15,6 +15,17 @@
 namespace {
 
 constexpr off_t kOffsetStep = 1 << 24;
+// A node that ignores the index still ends each list after this many answers,
+// so that a reader without a bound of its own fails its test instead of
+// filling the memory.
+constexpr uint64_t kMostAnswersIgnoringIndex = 100000;
+
+bool IsListRequest(unsigned long request) {
+    return request == VIDIOC_ENUM_FMT || request == VIDIOC_ENUM_FRAMESIZES || request == VIDIOC_ENUM_FRAMEINTERVALS;
+}
+
+// The list entry that a node answers with.
+uint32_t EntryAsked(const FakeNode& node, uint32_t index) { return node.ignoresIndex ? 0 : index; }
 
 void CopyText(uint8_t* field, size_t capacity, const std::string& text) {
     std::memset(field, 0, capacity);
@@ -122,6 +133,8 @@ struct FakeVideoKernel::State {
     bool gone = false;
     uint64_t plugging = 0;  // one more at every unplug: older descriptors are dead
     std::vector<std::vector<std::vector<uint8_t>>> retired;  // buffers of dead descriptors, still mapped
+    int owner = -1;  // the descriptor whose request allocated the buffers
+    std::map<unsigned long, uint64_t> listAnswers;  // answers per list request while ignoring the index
     uint64_t streamFrames = 0;
     uint64_t totalFrames = 0;
     int opens = 0;
@@ -161,15 +174,26 @@ void FakeVideoKernel::Unplug(size_t index) {
     ++state.plugging;
 }
 
+void FakeVideoKernel::FailFromNow(size_t index, unsigned long request, int error) {
+    std::lock_guard<std::mutex> hold(m_lock);
+    m_nodes[index]->failures[request] = error;
+}
+
 void FakeVideoKernel::Replug(size_t index) {
     std::lock_guard<std::mutex> hold(m_lock);
     State& state = *m_states[index];
     state.gone = false;
+    ReleaseBuffers(state);
+    m_nodes[index]->interval = {0, 0};
+}
+
+void FakeVideoKernel::ReleaseBuffers(State& state) {
     state.streaming = false;
     state.queue.clear();
+    // Mapped memory stays readable until it is unmapped, as the kernel keeps it.
     state.retired.push_back(std::move(state.buffers));
     state.buffers.clear();
-    m_nodes[index]->interval = {0, 0};
+    state.owner = -1;
 }
 
 int FakeVideoKernel::OpenDescriptors() {
@@ -233,6 +257,9 @@ int FakeVideoKernel::Close(int fd) {
     std::lock_guard<std::mutex> hold(m_lock);
     auto found = m_handles.find(fd);
     if (found == m_handles.end()) return Fail(EBADF);
+    // A driver frees the buffers of a descriptor that is closed.
+    State& state = *m_states[found->second.node];
+    if (state.owner == fd && found->second.plugging == state.plugging) ReleaseBuffers(state);
     m_handles.erase(found);
     return ::close(fd);
 }
@@ -267,9 +294,10 @@ int FakeVideoKernel::IntervalIoctl(FakeNode& node, unsigned long request, void* 
     if (request == VIDIOC_ENUM_FRAMEINTERVALS) {
         auto* interval = static_cast<v4l2_frmivalenum*>(argument);
         const FakeSize* asked = SizeOf(node, interval->pixel_format, interval->width, interval->height);
-        if (asked == nullptr || interval->index >= asked->intervals.size()) return Fail(EINVAL);
+        const uint32_t entry = EntryAsked(node, interval->index);
+        if (asked == nullptr || entry >= asked->intervals.size()) return Fail(EINVAL);
         interval->type = V4L2_FRMIVAL_TYPE_DISCRETE;
-        interval->discrete = asked->intervals[interval->index];
+        interval->discrete = asked->intervals[entry];
         return 0;
     }
     auto* parameters = static_cast<v4l2_streamparm*>(argument);
@@ -330,6 +358,8 @@ int FakeVideoKernel::Ioctl(int fd, unsigned long request, void* argument) {
     if (state.gone || found->second.plugging != state.plugging) return Fail(ENODEV);
     auto failure = node.failures.find(request);
     if (failure != node.failures.end()) return Fail(failure->second);
+    if (node.ignoresIndex && IsListRequest(request) && ++state.listAnswers[request] > kMostAnswersIgnoringIndex)
+        return Fail(EINVAL);
 
     switch (request) {
         case VIDIOC_QUERYCAP: {
@@ -344,17 +374,19 @@ int FakeVideoKernel::Ioctl(int fd, unsigned long request, void* argument) {
         }
         case VIDIOC_ENUM_FMT: {
             auto* description = static_cast<v4l2_fmtdesc*>(argument);
-            if (description->index >= node.formats.size()) return Fail(EINVAL);
-            description->pixelformat = node.formats[description->index].pixelFormat;
+            const uint32_t entry = EntryAsked(node, description->index);
+            if (entry >= node.formats.size()) return Fail(EINVAL);
+            description->pixelformat = node.formats[entry].pixelFormat;
             description->flags = 0;
             return 0;
         }
         case VIDIOC_ENUM_FRAMESIZES: {
             auto* size = static_cast<v4l2_frmsizeenum*>(argument);
             if (!node.listsSizes) return Fail(ENOTTY);
+            const uint32_t entry = EntryAsked(node, size->index);
             for (const FakeFormat& format : node.formats) {
-                if (format.pixelFormat != size->pixel_format || size->index >= format.sizes.size()) continue;
-                const FakeSize& one = format.sizes[size->index];
+                if (format.pixelFormat != size->pixel_format || entry >= format.sizes.size()) continue;
+                const FakeSize& one = format.sizes[entry];
                 size->type = one.type;
                 if (one.type == V4L2_FRMSIZE_TYPE_DISCRETE)
                     size->discrete = {one.maxWidth, one.maxHeight};
@@ -392,9 +424,12 @@ int FakeVideoKernel::Ioctl(int fd, unsigned long request, void* argument) {
         case VIDIOC_REQBUFS: {
             auto* buffers = static_cast<v4l2_requestbuffers*>(argument);
             if (state.streaming) return Fail(EBUSY);
+            // Another descriptor's buffers are not ours to free.
+            if (!state.buffers.empty() && state.owner != fd) return Fail(EBUSY);
             state.buffers.assign(buffers->count, std::vector<uint8_t>(ImageSize(node.pixelFormat, node.width, node.height)));
             state.bytesUsed.assign(buffers->count, 0);
             state.queue.clear();
+            state.owner = buffers->count > 0 ? fd : -1;
             return 0;
         }
         case VIDIOC_QUERYBUF:
@@ -470,6 +505,10 @@ void* FakeVideoKernel::Mmap(size_t length, int, int, int fd, off_t offset) {
     auto found = m_handles.find(fd);
     if (found == m_handles.end()) {
         errno = EBADF;
+        return MAP_FAILED;
+    }
+    if (m_nodes[found->second.node]->mmapError != 0) {
+        errno = m_nodes[found->second.node]->mmapError;
         return MAP_FAILED;
     }
     State& state = *m_states[found->second.node];

@@ -45,9 +45,13 @@ struct FakeNode {
     uint32_t capabilities = V4L2_CAP_VIDEO_CAPTURE | V4L2_CAP_STREAMING;
     std::vector<FakeFormat> formats;
     bool listsSizes = true;  // answers VIDIOC_ENUM_FRAMESIZES
+    // Answers every VIDIOC_ENUM_FMT, VIDIOC_ENUM_FRAMESIZES and
+    // VIDIOC_ENUM_FRAMEINTERVALS as if asked for index 0, as some drivers do.
+    bool ignoresIndex = false;
     // The current format; a test may put any size here, sane or not.
     uint32_t pixelFormat = 0, width = 0, height = 0;
     std::map<unsigned long, int> failures;  // ioctl request → errno it fails with
+    int mmapError = 0;                      // errno that Mmap answers with; 0 maps
     FrameMaker frame;                       // default: a pattern of the sequence number
     int64_t framesBeforeStall = -1;         // frames per stream before it stops sending; -1 never stops
     int64_t framesBeforeVanish = -1;        // frames in all before the device goes away; -1 stays
@@ -73,6 +77,8 @@ public:
 
     // Takes a node away as if it were unplugged: every call on it fails.
     void Unplug(size_t index);
+    // Makes an ioctl of a node fail from now on, also while a stream runs.
+    void FailFromNow(size_t index, unsigned long request, int error);
     // Brings an unplugged node back with its default frame interval; what was
     // opened before stays dead, as the old descriptors of a real device do.
     void Replug(size_t index);
@@ -97,6 +103,7 @@ private:
     struct State;
 
     int Fail(int error);
+    void ReleaseBuffers(State& state);
     bool Matches(const FakeNode& node, uint32_t pixelFormat, uint32_t width, uint32_t height) const;
     const FakeSize* SizeOf(const FakeNode& node, uint32_t pixelFormat, uint32_t width, uint32_t height) const;
     v4l2_fract CurrentInterval(const FakeNode& node) const;

@@ -1,10 +1,15 @@
 #include "v4l2_stream.h"
 
+#include <fcntl.h>
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <atomic>
 #include <cerrno>
 #include <chrono>
+#include <cstdlib>
+#include <cstring>
+#include <functional>
 #include <mutex>
 #include <thread>
 
@@ -30,10 +35,13 @@ struct Received {
         return [this] { ++losses; };
     }
     bool WaitFor(const std::atomic<int>& counter, int count) {
+        return WaitUntil([&] { return counter >= count; });
+    }
+    static bool WaitUntil(const std::function<bool()>& done) {
         auto limit = std::chrono::steady_clock::now() + std::chrono::seconds(5);
-        while (counter < count && std::chrono::steady_clock::now() < limit)
+        while (!done() && std::chrono::steady_clock::now() < limit)
             std::this_thread::sleep_for(std::chrono::milliseconds(2));
-        return counter >= count;
+        return done();
     }
 };
 
@@ -54,7 +62,7 @@ TEST(V4l2Stream, FrameArrivesBottomUpInBlueGreenRed) {
     auto device = OpenFirst(kernel);
     Received received;  // outlives the stream's thread
     V4l2Stream stream(*device);
-    ASSERT_EQ(stream.Start(received.Frames(), received.Loss()), 0);
+    ASSERT_EQ(stream.Start(2, 2, received.Frames(), received.Loss()), 0);
     ASSERT_TRUE(received.WaitFor(received.frames, 1));
     stream.Stop();
     std::vector<uint8_t> expected{1, 2, 3, 4, 5, 6, 7, 8, 9, 10, 11, 12};
@@ -77,7 +85,7 @@ TEST(V4l2Stream, YuyvGreyLevelsComeOutUnchanged) {
     auto device = OpenFirst(kernel);
     Received received;  // outlives the stream's thread
     V4l2Stream stream(*device);
-    ASSERT_EQ(stream.Start(received.Frames(), received.Loss()), 0);
+    ASSERT_EQ(stream.Start(4, 2, received.Frames(), received.Loss()), 0);
     ASSERT_TRUE(received.WaitFor(received.frames, 1));
     stream.Stop();
     ASSERT_EQ(received.last.size(), 4u * 2 * 3);
@@ -103,7 +111,7 @@ TEST(V4l2Stream, EveryOfferedFormatStreams) {
         auto device = OpenFirst(kernel);
         Received received;
         V4l2Stream stream(*device);
-        ASSERT_EQ(stream.Start(received.Frames(), received.Loss()), 0);
+        ASSERT_EQ(stream.Start(16, 8, received.Frames(), received.Loss()), 0);
         EXPECT_TRUE(received.WaitFor(received.frames, 2)) << "format " << std::hex << format;
         stream.Stop();
         EXPECT_EQ(received.last.size(), 16u * 8 * 3);
@@ -117,7 +125,7 @@ TEST(V4l2Stream, UnpluggedDeviceEndsTheStreamOnce) {
     auto device = OpenFirst(kernel);
     Received received;  // outlives the stream's thread
     V4l2Stream stream(*device);
-    ASSERT_EQ(stream.Start(received.Frames(), received.Loss()), 0);
+    ASSERT_EQ(stream.Start(8, 8, received.Frames(), received.Loss()), 0);
     ASSERT_TRUE(received.WaitFor(received.losses, 1));
     EXPECT_EQ(received.frames, 3);
     stream.Stop();
@@ -131,7 +139,7 @@ TEST(V4l2Stream, StopJoinsTheThreadAndNothingArrivesAfterIt) {
     auto device = OpenFirst(kernel);
     Received received;  // outlives the stream's thread
     V4l2Stream stream(*device);
-    ASSERT_EQ(stream.Start(received.Frames(), received.Loss()), 0);
+    ASSERT_EQ(stream.Start(8, 8, received.Frames(), received.Loss()), 0);
     ASSERT_TRUE(received.WaitFor(received.frames, 2));
     stream.Stop();
     EXPECT_FALSE(stream.Running());
@@ -140,7 +148,7 @@ TEST(V4l2Stream, StopJoinsTheThreadAndNothingArrivesAfterIt) {
     EXPECT_EQ(received.frames, frames);
     EXPECT_EQ(received.losses, 0);
     // A stopped stream starts again.
-    ASSERT_EQ(stream.Start(received.Frames(), received.Loss()), 0);
+    ASSERT_EQ(stream.Start(8, 8, received.Frames(), received.Loss()), 0);
     EXPECT_TRUE(received.WaitFor(received.frames, frames + 1));
 }
 
@@ -151,7 +159,152 @@ TEST(V4l2Stream, FailedStartLeavesNothingBehind) {
     auto device = OpenFirst(kernel);
     Received received;  // outlives the stream's thread
     V4l2Stream stream(*device);
-    EXPECT_EQ(stream.Start(received.Frames(), received.Loss()), EBUSY);
+    EXPECT_EQ(stream.Start(8, 8, received.Frames(), received.Loss()), EBUSY);
     EXPECT_FALSE(stream.Running());
     EXPECT_EQ(kernel.MappedBuffers(), 0);
+}
+
+namespace {
+
+// The camera of the fault cases: three formats at two sizes, at 4 × 2 YUYV.
+FakeNode FaultCamera() {
+    const v4l2_fract fps30 = {1, 30};
+    FakeNode node;
+    for (uint32_t format : {V4L2_PIX_FMT_YUYV, V4L2_PIX_FMT_BGR24, V4L2_PIX_FMT_MJPEG})
+        node.formats.push_back({format, {Discrete(4, 2, {fps30}), Discrete(8, 4, {fps30})}});
+    node.pixelFormat = V4L2_PIX_FMT_YUYV;
+    node.width = 4;
+    node.height = 2;
+    return node;
+}
+
+// What another program does with the camera while we hold it open.
+void SetByAnotherProgram(FakeVideoKernel& kernel, uint32_t pixelFormat, uint32_t width, uint32_t height) {
+    int fd = kernel.Open("/dev/video0", O_RDWR);
+    ASSERT_GE(fd, 0);
+    v4l2_format format;
+    std::memset(&format, 0, sizeof format);
+    format.type = V4L2_BUF_TYPE_VIDEO_CAPTURE;
+    format.fmt.pix.pixelformat = pixelFormat;
+    format.fmt.pix.width = width;
+    format.fmt.pix.height = height;
+    EXPECT_EQ(kernel.Ioctl(fd, VIDIOC_S_FMT, &format), 0);
+    kernel.Close(fd);
+}
+
+// Whether every pixel of a frame is grey, as every frame of the fake is.
+bool Grey(const std::vector<uint8_t>& frame) {
+    for (size_t i = 0; i + 2 < frame.size(); i += 3)
+        if (std::abs(frame[i] - frame[i + 1]) > 2 || std::abs(frame[i + 2] - frame[i + 1]) > 2) return false;
+    return !frame.empty();
+}
+
+}  // namespace
+
+// Faults of a driver, or of another program, that once went unnoticed. Each
+// case runs one stream as the capture filter does (the lists read, the format
+// and rate asked, then the start at that format's size) and checks that it
+// ends, that the driver gets its buffers back, so that the same descriptor
+// takes a new format, and that what went wrong is said once.
+TEST(V4l2Stream, DriverFaultsEndWithTheBuffersBackAndAreSaidOnce) {
+    enum class Outcome {
+        Frames,   // grey frames arrive
+        Refused,  // the start fails
+        Lost,     // the stream ends as an unplug ends it
+        Dropped,  // the driver sends frames and none arrives
+    };
+    struct Case {
+        const char* what;
+        std::function<void(FakeNode&)> script;            // before the node is opened
+        std::function<void(FakeVideoKernel&)> meanwhile;  // between reading the format and the start
+        std::function<void(FakeVideoKernel&)> streaming;  // right after the start
+        Outcome outcome;
+        int startError;
+        std::vector<std::string> said;  // each on standard error exactly once
+    };
+    const auto nothing = [](auto&) {};
+    const Case cases[] = {
+        {"another program sets another format before the buffers", nothing,
+         [](FakeVideoKernel& kernel) { SetByAnotherProgram(kernel, V4L2_PIX_FMT_BGR24, 4, 2); }, nothing,
+         Outcome::Frames, 0, {}},
+        {"another program sets another size before the buffers", nothing,
+         [](FakeVideoKernel& kernel) { SetByAnotherProgram(kernel, V4L2_PIX_FMT_YUYV, 8, 4); }, nothing,
+         Outcome::Refused, EBUSY,
+         {"/dev/video0: the camera has been set to 8x4 by another program; 4x2 was expected\n"}},
+        {"driver ignores the index of its lists", [](FakeNode& node) { node.ignoresIndex = true; }, nothing, nothing,
+         Outcome::Frames, 0,
+         {"/dev/video0: the driver lists more than 256 formats; the rest are left out\n",
+          "/dev/video0: the driver lists more than 4096 frame sizes; the rest are left out\n",
+          "/dev/video0: the driver lists more than 4096 frame intervals; the rest are left out\n"}},
+        {"QUERYBUF fails on the first buffer", [](FakeNode& node) { node.failures[VIDIOC_QUERYBUF] = EIO; }, nothing,
+         nothing, Outcome::Refused, EIO, {}},
+        {"mmap fails on the first buffer", [](FakeNode& node) { node.mmapError = ENOMEM; }, nothing, nothing,
+         Outcome::Refused, ENOMEM, {}},
+        {"QBUF fails with EIO until no buffer is left", nothing, nothing,
+         [](FakeVideoKernel& kernel) { kernel.FailFromNow(0, VIDIOC_QBUF, EIO); }, Outcome::Lost, 0,
+         {"/dev/video0: a buffer could not be queued again and is lost: Input/output error\n"}},
+        {"frames cannot be converted",
+         [](FakeNode& node) {
+             node.pixelFormat = V4L2_PIX_FMT_MJPEG;
+             node.frame = [](uint64_t, uint32_t, uint32_t, uint32_t) { return std::vector<uint8_t>(64, 0x5a); };
+         },
+         nothing, nothing, Outcome::Dropped, 0,
+         {"/dev/video0: frames that cannot be converted are dropped: v4l-convert: "}},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.what);
+        FakeVideoKernel kernel;
+        FakeNode& node = kernel.AddNode(FaultCamera());
+        c.script(node);
+        auto device = OpenFirst(kernel);
+        ASSERT_NE(device, nullptr);
+        Received received;  // outlives the stream's thread
+        V4l2Stream stream(*device);
+        testing::internal::CaptureStderr();
+        EXPECT_LE(device->Capabilities().size(), kMostListedSizes);
+        v4l2_format format;
+        ASSERT_TRUE(device->CurrentFormat(&format));
+        device->FastestFrameInterval();
+        c.meanwhile(kernel);
+        const int started =
+            stream.Start(format.fmt.pix.width, format.fmt.pix.height, received.Frames(), received.Loss());
+        c.streaming(kernel);
+        EXPECT_EQ(started, c.startError);
+        switch (c.outcome) {
+            case Outcome::Frames: EXPECT_TRUE(received.WaitFor(received.frames, 2)); break;
+            case Outcome::Refused: break;
+            case Outcome::Lost: EXPECT_TRUE(received.WaitFor(received.losses, 1)); break;
+            case Outcome::Dropped:
+                EXPECT_TRUE(Received::WaitUntil([&] { return kernel.FramesSent(0) >= 8; }));
+                break;
+        }
+        stream.Stop();
+        const std::string errors = testing::internal::GetCapturedStderr();
+
+        EXPECT_EQ(stream.Running(), false);
+        EXPECT_EQ(received.losses, c.outcome == Outcome::Lost ? 1 : 0);
+        if (c.outcome == Outcome::Frames) {
+            std::lock_guard<std::mutex> hold(received.lock);
+            EXPECT_TRUE(Grey(received.last));
+        } else if (c.outcome != Outcome::Lost) {
+            EXPECT_EQ(received.frames, 0);
+        }
+        for (const std::string& line : c.said) {
+            size_t at = errors.find(line);
+            EXPECT_NE(at, std::string::npos) << line << "\nin:\n" << errors;
+            if (at != std::string::npos) {
+                EXPECT_EQ(errors.find(line, at + 1), std::string::npos) << "said twice: " << line;
+            }
+        }
+        EXPECT_EQ(std::count(errors.begin(), errors.end(), '\n'), static_cast<long>(c.said.size())) << errors;
+        // Every buffer is back with the driver: the descriptor takes a new format.
+        EXPECT_EQ(kernel.MappedBuffers(), 0);
+        v4l2_format next;
+        std::memset(&next, 0, sizeof next);
+        next.type = V4L2_BUF_TYPE_VIDEO_CAPTURE;
+        next.fmt.pix.pixelformat = V4L2_PIX_FMT_BGR24;
+        next.fmt.pix.width = 8;
+        next.fmt.pix.height = 4;
+        EXPECT_EQ(kernel.Ioctl(device->Fd(), VIDIOC_S_FMT, &next), 0) << std::strerror(errno);
+    }
 }

@@ -118,7 +118,7 @@ TEST(VirtualCamera, ImageIsFittedIntoTheFrameOnWhiteAndComesThroughYuyvExactlyFo
     V4l2Stream stream(*device);
     frames.width = 640;
     frames.height = 480;
-    ASSERT_EQ(stream.Start(frames.Sink(), [] {}), 0);
+    ASSERT_EQ(stream.Start(frames.width, frames.height, frames.Sink(), [] {}), 0);
     ASSERT_TRUE(frames.WaitFor(1));
     stream.Stop();
     // Fitted to 640 × 320, with 80 white rows above and below.
@@ -144,7 +144,7 @@ TEST(VirtualCamera, ColoursSurviveMotionJpegAtAnyNegotiatedSize) {
     V4l2Stream stream(*device);
     frames.width = 1000;
     frames.height = 700;
-    ASSERT_EQ(stream.Start(frames.Sink(), [] {}), 0);
+    ASSERT_EQ(stream.Start(frames.width, frames.height, frames.Sink(), [] {}), 0);
     ASSERT_TRUE(frames.WaitFor(1));
     stream.Stop();
     ExpectNear(frames.Pixel(0, 150, 350), {220, 20, 20}, 12);
@@ -171,7 +171,7 @@ TEST(VirtualCamera, FolderImagesFollowInNameOrderForTheHoldCount) {
     V4l2Stream stream(*device);
     frames.width = 320;
     frames.height = 240;
-    ASSERT_EQ(stream.Start(frames.Sink(), [] {}), 0);
+    ASSERT_EQ(stream.Start(frames.width, frames.height, frames.Sink(), [] {}), 0);
     ASSERT_TRUE(frames.WaitFor(7));
     stream.Stop();
     const int expected[] = {0, 0, 255, 255, 128, 128, 0};
@@ -203,7 +203,7 @@ TEST(VirtualCamera, HoldIsReadFromTheEnvironment) {
     V4l2Stream stream(*device);
     frames.width = 320;
     frames.height = 240;
-    ASSERT_EQ(stream.Start(frames.Sink(), [] {}), 0);
+    ASSERT_EQ(stream.Start(frames.width, frames.height, frames.Sink(), [] {}), 0);
     ASSERT_TRUE(frames.WaitFor(2));
     stream.Stop();
     EXPECT_EQ(frames.Pixel(0, 160, 120)[1], 0);
