@@ -36,12 +36,12 @@ ctest --test-dir build/test --output-on-failure -j "$jobs"
 
 phase "ThreadSanitizer"
 configure_sanitized build/tsan -DMORVELIX_SANITIZE=thread
-cmake --build build/tsan -j "$jobs" --target capture_tests platform_capture_tests app_test
+cmake --build build/tsan -j "$jobs" --target capture_tests platform_capture_tests app_live_test
 ctest --test-dir build/tsan --output-on-failure -j "$jobs" -L capture
 
 phase "Soak, Release"
 cmake -S . -B build/soak -DCMAKE_BUILD_TYPE=Release -DMORVELIX_BENCH=OFF
-cmake --build build/soak -j "$jobs" --target app_test
+cmake --build build/soak -j "$jobs" --target app_live_test
 ctest --test-dir build/soak --output-on-failure -R '^app_live_soak$'
 
 if [ -f fuzz/CMakeLists.txt ] && command -v clang++ >/dev/null; then
