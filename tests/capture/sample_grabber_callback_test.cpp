@@ -106,7 +106,10 @@ TEST(CallbackMode, FrozenDeviceIsReopenedWithItsSettings) {
     ASSERT_TRUE(manager.OpenDevice(0, 4, 2, 3));
     manager.devices[0]->reopenWhenFrozen = true;
     manager.devices[0]->freezeThreshold = 5;
-    ASSERT_TRUE(WaitUntil([&] { return kernel.FramesSent(0) == 1; }));
+    // The one frame has reached the callback, so that no poll below comes
+    // before it.
+    SampleGrabberCallback* callback = manager.devices[0]->callback;
+    ASSERT_TRUE(WaitUntil([&] { return WaitForSingleObject(callback->frameEvent, 0) == WAIT_OBJECT_0; }));
 
     // Nothing counts as frozen during a record's first 401 polls.
     {
