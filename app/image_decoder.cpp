@@ -1,10 +1,10 @@
 // The image decoder program, morvelix-decode: the reader starts one for each
 // image file it opens, with the file as its standard input, and reads the
-// picture from the shared memory it is given. One started ahead, while the
-// user picks the file, gets both on its control socket once it has loaded. Whatever a file makes the
-// toolkit's decoders do, a crash, a memory bomb or an endless loop, happens
-// here, under limits set before the file is read, and not in the reader.
-// It needs no display.
+// picture from the shared memory it is given; one started while the user
+// picks the file gets both on its control socket once it has loaded.
+// Whatever a file makes the toolkit's decoders do, a crash, a memory bomb or
+// an endless loop, happens here, under limits set before the file is read,
+// and not in the reader. It needs no display.
 #include <unistd.h>
 
 #include <cerrno>

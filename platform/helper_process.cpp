@@ -298,7 +298,8 @@ HelperRun HelperStandby::Run(int input, int output, size_t maxReply,
     header->cmsg_len = CMSG_LEN(sizeof fds);
     std::memcpy(CMSG_DATA(header), fds, sizeof fds);
     ssize_t sent = 0;
-    while ((sent = sendmsg(m_control.Get(), &handOver.message, MSG_NOSIGNAL)) < 0 && errno == EINTR) {
+    while ((sent = sendmsg(m_control.Get(), &handOver.message, MSG_NOSIGNAL)) < 0 &&
+           errno == EINTR) {
     }
     // A helper that has ended has closed its end: it takes nothing.
     if (sent != 1) {

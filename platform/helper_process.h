@@ -99,8 +99,8 @@ public:
     HelperStandby(const HelperStandby&) = delete;
     HelperStandby& operator=(const HelperStandby&) = delete;
 
-    // Blocks until the helper is ready for its input; false when it has
-    // ended, or was never started.
+    // Blocks until the helper says, once, that it is ready for its input;
+    // false when it has ended, or was never started.
     bool WaitUntilReady();
     // As RunHelper, with this helper and the deadline counted from now.
     // One that cannot take its input (not started, used before, ended
