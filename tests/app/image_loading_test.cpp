@@ -315,12 +315,12 @@ TEST(LoadImageFileTest, ADecoderStartedAheadTakesTheFile)
             const std::vector<int> waiting = ChildrenRunning("rogue_decoder");
             ASSERT_EQ(waiting.size(), 1u) << killed;
             if (killed) {
-                const int exit = static_cast<int>(syscall(SYS_pidfd_open, waiting[0], 0));
-                ASSERT_GE(exit, 0);
+                const int ended = static_cast<int>(syscall(SYS_pidfd_open, waiting[0], 0));
+                ASSERT_GE(ended, 0);
                 ASSERT_EQ(kill(waiting[0], SIGKILL), 0);
-                pollfd watched = {exit, POLLIN, 0};
+                pollfd watched = {ended, POLLIN, 0};
                 EXPECT_EQ(poll(&watched, 1, 60000), 1) << "the decoder still runs";
-                close(exit);
+                close(ended);
             }
             StderrCapture errors;
             LogCapture log;
