@@ -1,9 +1,10 @@
 // The image decoder program, morvelix-decode: the reader starts one for each
 // image file it opens, with the file as its standard input, and reads the
-// picture from the shared memory it is given. Whatever a file makes the
-// toolkit's decoders do, a crash, a memory bomb or an endless loop, happens
-// here, under limits set before the file is read, and not in the reader.
-// It needs no display.
+// picture from the shared memory it is given; one started while the user
+// picks the file gets both on its control socket once it has loaded.
+// Whatever a file makes the toolkit's decoders do, a crash, a memory bomb or
+// an endless loop, happens here, under limits set before the file is read,
+// and not in the reader. It needs no display.
 #include <unistd.h>
 
 #include <cerrno>
@@ -141,6 +142,8 @@ int main()
     ReplyLog* log = new ReplyLog;
     delete wxLog::SetActiveTarget(log);
     wxInitAllImageHandlers();
+    if (!TakeHelperDescriptors())
+        return 5;
 
     Header header = {kMagic, kNotDecoded, 0, 0, 0};
     {
@@ -167,8 +170,10 @@ int main()
     header.logBytes = static_cast<uint32_t>(log->m_records.size());
     std::string reply(reinterpret_cast<const char*>(&header), sizeof header);
     reply += log->m_records;
-    return WriteAll(kHelperReplyFd, reinterpret_cast<const unsigned char*>(reply.data()),
-                    reply.size())
-               ? 0
-               : 4;
+    // The reader waits for this process to end: the toolkit's clean-up,
+    // a few milliseconds, would only keep it waiting.
+    _exit(WriteAll(kHelperReplyFd, reinterpret_cast<const unsigned char*>(reply.data()),
+                   reply.size())
+              ? 0
+              : 4);
 }

@@ -32,6 +32,9 @@ void wxMainFrameEx::OnOpenFile(wxCommandEvent&)
     const wxString folder = m_openDialog->GetDirectory();
     if (!folder.empty())
         m_openDialog->SetDirectory(folder);
+    // The decoder loads while the user picks the file; it is gone when
+    // this handler ends, used or not.
+    ImageDecoderStandby decoder;
     if (m_openDialog->ShowModal() != wxID_OK)
         return;
 

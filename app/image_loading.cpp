@@ -35,6 +35,8 @@ std::string DecoderProgram()
     return DecoderSetting().empty() ? ProgramFolder() + "/" + kDecoderName : DecoderSetting();
 }
 
+thread_local ImageDecoderStandby* t_standby = nullptr;
+
 struct LogRecord {
     wxLogLevel level;
     wxString text;
@@ -87,9 +89,10 @@ std::string WhySignalled(const HelperRun& run)
            strsignal(run.code) + ")";
 }
 
-// Decodes the file in the decoder program and takes its picture; `why`
-// says what went wrong when it is more than a file that does not load.
-bool Load(wxImage& image, const wxString& path, std::string& why)
+// Decodes the file in the decoder program, in `standby` when there is one
+// that takes it, and takes its picture; `why` says what went wrong when it
+// is more than a file that does not load.
+bool Load(wxImage& image, const wxString& path, HelperStandby* standby, std::string& why)
 {
     const OwnedFd file(OpenRegularFile(path.fn_str()));
     if (!file.Valid())
@@ -100,9 +103,14 @@ bool Load(wxImage& image, const wxString& path, std::string& why)
         return false;
     }
     const std::string program = DecoderProgram();
-    const HelperRun run = RunHelper(program, file.Get(), picture.Get(),
-                                    sizeof(Header) + kMaxLogBytes,
-                                    std::chrono::seconds(kDeadlineSeconds));
+    constexpr size_t kMaxReply = sizeof(Header) + kMaxLogBytes;
+    constexpr std::chrono::seconds kDeadline(kDeadlineSeconds);
+    HelperRun run;
+    if (standby)
+        run = standby->Run(file.Get(), picture.Get(), kMaxReply, kDeadline);
+    // None, or one that could not take the file: it did not see it either.
+    if (run.end == HelperRun::End::kNotStarted)
+        run = RunHelper(program, file.Get(), picture.Get(), kMaxReply, kDeadline);
     switch (run.end) {
     case HelperRun::End::kNotStarted:
         why = "the decoder " + program + " did not start: " + std::strerror(run.code);
@@ -165,7 +173,7 @@ bool LoadImageFile(wxImage& image, const wxString& path)
     std::string why;
     bool loaded = false;
     try {
-        loaded = Load(image, path, why);
+        loaded = Load(image, path, t_standby ? t_standby->m_decoder.get() : nullptr, why);
     } catch (const std::bad_alloc&) {
         why = "no memory for its picture";
     }
@@ -178,6 +186,22 @@ bool LoadImageFile(wxImage& image, const wxString& path)
         wxLogError(_("Failed to load image from file \"%s\"."), path);
     }
     return loaded;
+}
+
+ImageDecoderStandby::ImageDecoderStandby()
+    : m_decoder(std::make_unique<HelperStandby>(DecoderProgram())), m_outer(t_standby)
+{
+    t_standby = this;
+}
+
+ImageDecoderStandby::~ImageDecoderStandby()
+{
+    t_standby = m_outer;
+}
+
+bool ImageDecoderStandby::WaitUntilReady()
+{
+    return m_decoder->WaitUntilReady();
 }
 
 void SetImageDecoder(const std::string& program)

@@ -1,6 +1,7 @@
 // Loading an image file into the window's picture.
 #pragma once
 
+#include <memory>
 #include <string>
 
 #include <wx/image.h>
@@ -24,6 +25,32 @@
 //
 // Blocks the calling thread until the decoder is done.
 bool LoadImageFile(wxImage& image, const wxString& path);
+
+class HelperStandby;
+
+// A decoder started ahead of its file, while the user picks it: most of a
+// decoder's start is the loading of the toolkit's libraries, tens of
+// milliseconds, which then pass while the dialog is up. The next file that
+// LoadImageFile loads on this thread while this lives goes to it, with the
+// same limits and deadline; one file only. A decoder that has ended
+// meanwhile is replaced without a word. When this goes, nothing of its
+// decoder is left.
+class ImageDecoderStandby {
+public:
+    ImageDecoderStandby();
+    ~ImageDecoderStandby();
+    ImageDecoderStandby(const ImageDecoderStandby&) = delete;
+    ImageDecoderStandby& operator=(const ImageDecoderStandby&) = delete;
+
+    // Blocks until the decoder has loaded and waits for its file; false
+    // when it has ended. Only measurements need to know.
+    bool WaitUntilReady();
+
+private:
+    friend bool LoadImageFile(wxImage&, const wxString&);
+    std::unique_ptr<HelperStandby> m_decoder;
+    ImageDecoderStandby* m_outer; // the one that was there before, if any
+};
 
 // Where LoadImageFile finds the image decoder program: beside the running
 // program (the reader's build and install put it there), unless set here,

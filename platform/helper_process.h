@@ -3,6 +3,8 @@
 // caller: a crash, a memory bomb or an endless loop ends only the helper.
 #pragma once
 
+#include <sys/types.h>
+
 #include <chrono>
 #include <cstddef>
 #include <cstdint>
@@ -12,6 +14,9 @@
 // the caller's standard error, and these two.
 constexpr int kHelperReplyFd = 3;  // a pipe for its reply, read by the caller
 constexpr int kHelperOutputFd = 4; // shared memory for what is too big for the reply
+// A helper started ahead of its input has this too, a socket on which its
+// input and output come; 0 and kHelperOutputFd read /dev/null until then.
+constexpr int kHelperControlFd = 5;
 
 // The folder of the running program, where its helpers are installed;
 // empty when it cannot be told.
@@ -28,6 +33,12 @@ struct HelperLimits {
 // dumps off and has the helper killed when its caller dies. False when a
 // limit could not be set.
 bool LimitThisHelper(const HelperLimits& limits);
+
+// Called by the helper once it has loaded what it needs, before it reads
+// its input: a helper started ahead says it is ready and waits for its
+// input and output, and places them; one started with them in place goes
+// straight on. False when the caller went away or sent anything else.
+bool TakeHelperDescriptors();
 
 // A file descriptor that is closed when it goes.
 class OwnedFd {
@@ -75,3 +86,40 @@ struct HelperRun {
 // reaches it. Blocks the calling thread meanwhile.
 HelperRun RunHelper(const std::string& program, int input, int output, size_t maxReply,
                     std::chrono::milliseconds deadline);
+
+// A helper started before its input is known, so that running it later
+// costs the hand-over of its descriptors instead of a program's start. It
+// loads meanwhile, under its limits, and waits; it serves one run. One not
+// run is killed and reaped when this goes, and it ends by itself when its
+// caller does.
+class HelperStandby {
+public:
+    explicit HelperStandby(const std::string& program);
+    ~HelperStandby();
+    HelperStandby(const HelperStandby&) = delete;
+    HelperStandby& operator=(const HelperStandby&) = delete;
+
+    // Blocks until the helper says, once, that it is ready for its input;
+    // false when it has ended, or was never started.
+    bool WaitUntilReady();
+    // As RunHelper, with this helper and the deadline counted from now.
+    // One that cannot take its input (not started, used before, ended
+    // meanwhile) is reaped and not run: kNotStarted.
+    HelperRun Run(int input, int output, size_t maxReply, std::chrono::milliseconds deadline);
+
+private:
+    friend HelperRun RunHelper(const std::string&, int, int, size_t, std::chrono::milliseconds);
+    HelperStandby() = default;
+    // Starts the program with these as its 0, kHelperOutputFd and
+    // kHelperControlFd; -1 gives /dev/null, or for `control` nothing.
+    void Start(const std::string& program, int input, int output, int control);
+    HelperRun Wait(size_t maxReply, std::chrono::milliseconds deadline);
+    // Kills what runs of it, and reaps it.
+    void Stop();
+
+    pid_t m_pid = 0; // 0 once reaped
+    int m_error = 0; // why it did not start
+    OwnedFd m_exit;  // readable once it has ended
+    OwnedFd m_reply;
+    OwnedFd m_control;
+};

@@ -102,6 +102,8 @@ void DialogAnswers::Step()
         gchar* folder = gtk_file_chooser_get_current_folder(files);
         m_folderShown = wxString::FromUTF8(folder ? folder : "");
         g_free(folder);
+        if (m_whenShown)
+            m_whenShown();
     }
 
     if (!m_accept) {

@@ -3,6 +3,7 @@
 // dialog while the code under test waits in ShowModal.
 #pragma once
 
+#include <functional>
 #include <string>
 #include <vector>
 
@@ -31,6 +32,8 @@ public:
     // below 0 leaves the file type as it is.
     void AnswerFileDialog(wxFileDialog* dialog, const wxString& path, int filterIndex = -1,
                           bool accept = true);
+    // Runs `check` whenever the file dialog comes up, before it is answered.
+    void WhenFileDialogShown(std::function<void()> check) { m_whenShown = std::move(check); }
     // True once the file dialog has been answered.
     bool FileDialogAnswered() const { return m_fileDone; }
     // The folder the file dialog showed when it came up.
@@ -60,6 +63,7 @@ private:
     int m_waits = 0;
     bool m_fileDone = false;
     wxString m_folderShown;
+    std::function<void()> m_whenShown;
     std::vector<ShownMessage> m_messages;
     bool m_replace = true;
     std::vector<std::string> m_replaceQuestions;

@@ -82,6 +82,20 @@ std::string ReadBytes(const wxString& path)
     return std::string(std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>());
 }
 
+// The pipes and sockets this process holds, a decoder's among them; the
+// file chooser opens and closes others as it likes.
+std::vector<std::string> PipesAndSockets()
+{
+    std::vector<std::string> held = OpenDescriptors();
+    held.erase(std::remove_if(held.begin(), held.end(),
+                              [](const std::string& target) {
+                                  return target.rfind("pipe:", 0) != 0 &&
+                                         target.rfind("socket:", 0) != 0;
+                              }),
+               held.end());
+    return held;
+}
+
 constexpr const char* kSymbologies[] = {"EAN13", "UPCA", "EAN8", "UPCE", "CODE39", "CODE128"};
 constexpr const char* kFormats[] = {"bmp", "gif", "jpg", "png", "tif"};
 
@@ -413,7 +427,8 @@ TEST_F(ImageFileTest, Code128StaysOnAfterAFile)
     CloseWindow(frame);
 }
 
-// Cancelling still stops live scanning; the camera stays as it was.
+// Cancelling still stops live scanning; the camera stays as it was. The
+// decoder that loaded while the dialog was up is gone with it.
 TEST_F(ImageFileTest, CancelStopsLiveScanningOnly)
 {
     MyFrame1* frame = OpenWindow();
@@ -422,10 +437,16 @@ TEST_F(ImageFileTest, CancelStopsLiveScanningOnly)
     Open(frame, png);
     const int rows = frame->m_grid->GetNumberRows();
     frame->m_state = STATE_PLAYING;
+    const std::vector<std::string> descriptors = PipesAndSockets();
     DialogAnswers answers;
     answers.AnswerFileDialog(frame->m_openDialog, wxEmptyString, -1, false);
+    size_t decoders = 0;
+    answers.WhenFileDialogShown([&] { decoders = ChildrenRunning("morvelix-decode").size(); });
     SendCommand(frame, ID_OPEN_FILE);
     EXPECT_TRUE(answers.FileDialogAnswered());
+    EXPECT_EQ(decoders, 1u) << "one waits for the file while the dialog is up";
+    EXPECT_TRUE(ChildrenRunning("morvelix-decode").empty());
+    EXPECT_EQ(PipesAndSockets(), descriptors);
     EXPECT_EQ(frame->m_state, STATE_IDLE);
     EXPECT_EQ(frame->m_grid->GetNumberRows(), rows);
     EXPECT_TRUE(frame->m_image.IsOk()) << "the picture stays";

@@ -3,6 +3,7 @@
 #include <gtest/gtest.h>
 
 #include <poll.h>
+#include <signal.h>
 #include <sys/syscall.h>
 #include <unistd.h>
 
@@ -62,6 +63,12 @@ std::string ScanValue(const wxImage& image)
                                    barcode::PIXEL_RGB24};
     return scanner.Scan(&record).value;
 }
+
+// The rogue decoder instead of the real one while it lives.
+struct UseDecoder {
+    explicit UseDecoder(const char* program) { SetImageDecoder(program); }
+    ~UseDecoder() { SetImageDecoder(MORVELIX_IMAGE_DECODER); }
+};
 
 std::vector<corpus::Row> GifRows()
 {
@@ -247,10 +254,7 @@ TEST(LoadImageFileTest, TheDecodersAnswerIsChecked)
         {"orphan", true, nullptr},
         {"sleep", false, "stopped after 20 s"},
     };
-    struct UseDecoder {
-        explicit UseDecoder(const char* program) { SetImageDecoder(program); }
-        ~UseDecoder() { SetImageDecoder(MORVELIX_IMAGE_DECODER); }
-    } rogue(ROGUE_DECODER);
+    const UseDecoder rogue(ROGUE_DECODER);
     Scratch scratch;
     for (const auto& c : cases) {
         const wxString path = scratch.Write(std::string(c.order) + ".png", c.order);
@@ -292,5 +296,46 @@ TEST(LoadImageFileTest, TheDecodersAnswerIsChecked)
                 close(exited);
             }
         }
+    }
+}
+
+// A decoder started ahead takes the next file, under the same checks; one
+// that has died before the hand-over is replaced without a word. Nothing
+// of either is left once the file is loaded.
+TEST(LoadImageFileTest, ADecoderStartedAheadTakesTheFile)
+{
+    const UseDecoder rogue(ROGUE_DECODER);
+    Scratch scratch;
+    const wxString path = scratch.Write("picture.png", "picture");
+    for (const bool killed : {false, true}) {
+        const std::vector<std::string> descriptors = OpenDescriptors();
+        {
+            ImageDecoderStandby standby;
+            ASSERT_TRUE(standby.WaitUntilReady()) << killed;
+            const std::vector<int> waiting = ChildrenRunning("rogue_decoder");
+            ASSERT_EQ(waiting.size(), 1u) << killed;
+            if (killed) {
+                const int ended = static_cast<int>(syscall(SYS_pidfd_open, waiting[0], 0));
+                ASSERT_GE(ended, 0);
+                ASSERT_EQ(kill(waiting[0], SIGKILL), 0);
+                pollfd watched = {ended, POLLIN, 0};
+                EXPECT_EQ(poll(&watched, 1, 60000), 1) << "the decoder still runs";
+                close(ended);
+            }
+            StderrCapture errors;
+            LogCapture log;
+            wxImage image;
+            EXPECT_TRUE(LoadImageFile(image, path)) << killed;
+            EXPECT_EQ(image.GetSize(), wxSize(2, 1)) << killed;
+            EXPECT_EQ(errors.Text().find("not loaded"), std::string::npos) << errors.Text();
+            EXPECT_TRUE(log.m_text.Contains("two pixels")) << log.m_text;
+            // It is not reaped while the file is loaded: no other process has its number.
+            if (!killed) {
+                EXPECT_TRUE(log.m_text.Contains(wxString::Format("(decoder %d)", waiting[0])))
+                    << log.m_text;
+            }
+            EXPECT_TRUE(ChildrenRunning("rogue_decoder").empty()) << killed;
+        }
+        EXPECT_EQ(OpenDescriptors(), descriptors) << killed;
     }
 }
