@@ -11,6 +11,8 @@
 
 #include <wx/log.h>
 
+#include "regular_file.h"
+
 namespace {
 
 // How many links in a row are followed before the name is taken as it is.
@@ -99,24 +101,6 @@ bool Fail(wxString* error, const wxString& reason)
     return false;
 }
 
-// Writes all of the bytes; false with errno set when the file takes fewer
-// (a full disk).
-bool WriteAll(int fd, const std::string& bytes)
-{
-    for (size_t done = 0; done < bytes.size();) {
-        const ssize_t count = write(fd, bytes.data() + done, bytes.size() - done);
-        if (count < 0 && errno == EINTR)
-            continue;
-        if (count <= 0) {
-            if (count == 0)
-                errno = EIO;
-            return false;
-        }
-        done += static_cast<size_t>(count);
-    }
-    return true;
-}
-
 } // namespace
 
 bool ReplaceFile(const wxString& path, const std::string& bytes, wxString* error)
@@ -160,7 +144,7 @@ bool ReplaceFile(const wxString& path, const std::string& bytes, wxString* error
     }
 
     int code = 0;
-    if (!WriteAll(file, bytes) || fsync(file) != 0)
+    if (!WriteAll(file, bytes.data(), bytes.size()) || fsync(file) != 0)
         code = errno;
     if (code == 0 && exists) {
         // Only root may give a file away; anyone may keep a group of their own.

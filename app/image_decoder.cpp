@@ -7,7 +7,6 @@
 // and not in the reader. It needs no display.
 #include <unistd.h>
 
-#include <cerrno>
 #include <cstdio>
 #include <cstdlib>
 #include <new>
@@ -21,6 +20,7 @@
 #include "helper_process.h"
 #include "image_decoder_reply.h"
 #include "image_decoding.h"
+#include "regular_file.h"
 
 // Whether the memory limit has refused an allocation: a decoding that
 // then fails has run out of memory, whatever the decoder says about the
@@ -107,20 +107,6 @@ void AssertEndsTheDecoding(const wxString& file, int line, const wxString& funct
     std::abort();
 }
 
-bool WriteAll(int fd, const unsigned char* data, size_t size)
-{
-    while (size > 0) {
-        const ssize_t written = write(fd, data, size);
-        if (written < 0 && errno == EINTR)
-            continue;
-        if (written <= 0)
-            return false;
-        data += written;
-        size -= static_cast<size_t>(written);
-    }
-    return true;
-}
-
 bool WritePicture(const wxImage& image)
 {
     const size_t size = static_cast<size_t>(image.GetWidth()) * image.GetHeight() * 3;
@@ -172,8 +158,5 @@ int main()
     reply += log->m_records;
     // The reader waits for this process to end: the toolkit's clean-up,
     // a few milliseconds, would only keep it waiting.
-    _exit(WriteAll(kHelperReplyFd, reinterpret_cast<const unsigned char*>(reply.data()),
-                   reply.size())
-              ? 0
-              : 4);
+    _exit(WriteAll(kHelperReplyFd, reply.data(), reply.size()) ? 0 : 4);
 }

@@ -4,6 +4,8 @@
 #include <sys/stat.h>
 #include <unistd.h>
 
+#include <cerrno>
+
 int OpenRegularFile(const char* path) {
   struct stat status;
   if (stat(path, &status) != 0 || !S_ISREG(status.st_mode)) return -1;
@@ -17,4 +19,19 @@ int OpenRegularFile(const char* path) {
     return -1;
   }
   return fd;
+}
+
+bool WriteAll(int fd, const void* data, size_t size) {
+  const char* bytes = static_cast<const char*>(data);
+  while (size > 0) {
+    const ssize_t count = write(fd, bytes, size);
+    if (count < 0 && errno == EINTR) continue;
+    if (count <= 0) {
+      if (count == 0) errno = EIO;
+      return false;
+    }
+    bytes += count;
+    size -= static_cast<size_t>(count);
+  }
+  return true;
 }

@@ -13,6 +13,7 @@
 
 #include "helper_process.h"
 #include "image_decoder_reply.h"
+#include "regular_file.h"
 
 namespace {
 
@@ -20,12 +21,7 @@ using namespace decoder_reply;
 
 void Write(int fd, const std::string& bytes)
 {
-    for (size_t at = 0; at < bytes.size();) {
-        const ssize_t written = write(fd, bytes.data() + at, bytes.size() - at);
-        if (written <= 0)
-            return;
-        at += static_cast<size_t>(written);
-    }
+    WriteAll(fd, bytes.data(), bytes.size());
 }
 
 std::string Bytes(const void* data, size_t size)
