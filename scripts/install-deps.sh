@@ -4,7 +4,7 @@
 set -eu
 
 PACKAGES="
-  build-essential cmake pkg-config
+  build-essential cmake pkg-config gdb
   libgtest-dev libgmock-dev googletest libbenchmark-dev
   clang libclang-rt-14-dev
   libwxgtk3.2-dev libgtk-3-dev

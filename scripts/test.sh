@@ -25,27 +25,62 @@ configure_sanitized() {
     "-DCMAKE_CXX_FLAGS_RELWITHDEBINFO=-O1 -g1 -DNDEBUG" -DMORVELIX_BENCH=OFF "$@"
 }
 
+# Every phase runs, whatever an earlier one did: a failure in one says
+# nothing about the others. Each ends with a line that says how it went.
+summary=""
+failed=0
+passed=0
+
+# Runs one phase: its name, then the function that does it.
 phase() {
-  echo "==== $1 ($(date +%T))"
+  name=$1
+  shift
+  echo "==== $name ($(date +%T))"
+  started=$(date +%s)
+  # Not as the condition of an if: there the shell would ignore set -e.
+  set +e
+  ( set -e; "$@" )
+  status=$?
+  set -e
+  if [ "$status" -eq 0 ]; then
+    result=passed
+    passed=$((passed + 1))
+  else
+    result=FAILED
+    failed=$((failed + 1))
+  fi
+  line="==== $name: $result in $(( $(date +%s) - started )) s"
+  echo "$line"
+  summary="$summary$line
+"
 }
 
-phase "AddressSanitizer and UndefinedBehaviorSanitizer"
-configure_sanitized build/test -DMORVELIX_SANITIZE=ON
-cmake --build build/test -j "$jobs"
-ctest --test-dir build/test --output-on-failure -j "$jobs"
+sanitized() {
+  configure_sanitized build/test -DMORVELIX_SANITIZE=ON
+  cmake --build build/test -j "$jobs"
+  ctest --test-dir build/test --output-on-failure -j "$jobs"
+}
 
-phase "ThreadSanitizer"
-configure_sanitized build/tsan -DMORVELIX_SANITIZE=thread
-cmake --build build/tsan -j "$jobs" --target capture_tests platform_capture_tests app_live_test
-ctest --test-dir build/tsan --output-on-failure -j "$jobs" -L capture
+thread_sanitized() {
+  configure_sanitized build/tsan -DMORVELIX_SANITIZE=thread
+  cmake --build build/tsan -j "$jobs" --target capture_tests platform_capture_tests app_live_test
+  ctest --test-dir build/tsan --output-on-failure -j "$jobs" -L capture
+}
 
-phase "Soak, Release"
-cmake -S . -B build/soak -DCMAKE_BUILD_TYPE=Release -DMORVELIX_BENCH=OFF
-cmake --build build/soak -j "$jobs" --target app_live_test
-ctest --test-dir build/soak --output-on-failure -R '^app_live_soak$'
+soak() {
+  cmake -S . -B build/soak -DCMAKE_BUILD_TYPE=Release -DMORVELIX_BENCH=OFF
+  cmake --build build/soak -j "$jobs" --target app_live_test
+  ctest --test-dir build/soak --output-on-failure -R '^app_live_soak$'
+}
 
+phase "AddressSanitizer and UndefinedBehaviorSanitizer" sanitized
+phase "ThreadSanitizer" thread_sanitized
+phase "Soak, Release" soak
 if [ -f fuzz/CMakeLists.txt ] && command -v clang++ >/dev/null; then
-  phase "Fuzzing"
-  scripts/fuzz.sh 60
+  phase "Fuzzing" scripts/fuzz.sh 60
 fi
-phase "Done"
+
+echo
+printf '%s' "$summary"
+echo "phases: $passed passed, $failed failed"
+[ "$failed" -eq 0 ]

@@ -216,7 +216,7 @@ TEST_F(DesktopTest, TwoReadersStartQuietlyAndKeepEachOthersOptions)
             PropertyWindows(display, DefaultRootWindow(display), "_NET_ACTIVE_WINDOW");
         return expected != None && !active.empty() && active[0] == expected;
     };
-    ASSERT_TRUE(WaitFor([&] { return activeIs(window); }, 10s));
+    ASSERT_TRUE(WaitFor([&] { return activeIs(window); }, 30s));
     Settle(100);
     PressKeys(display, {XK_F10, XK_Down, XK_Down, XK_Return});
     Window options = None;
@@ -225,11 +225,11 @@ TEST_F(DesktopTest, TwoReadersStartQuietlyAndKeepEachOthersOptions)
             options = ManagedWindowOf(display, reader.Pid(), "Options");
             return activeIs(options);
         },
-        10s));
+        30s));
     Settle(100);
     AskToClose(display, options);
     EXPECT_TRUE(WaitFor(
-        [&] { return ManagedWindowOf(display, reader.Pid(), "Options") == None; }, 10s));
+        [&] { return ManagedWindowOf(display, reader.Pid(), "Options") == None; }, 30s));
 
     MyFrame1* frame = OpenWindow();
     Settle(20);

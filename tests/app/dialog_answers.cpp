@@ -1,5 +1,6 @@
 #include "dialog_answers.h"
 
+#include <gtest/gtest.h>
 #include <gtk/gtk.h>
 
 #include <wx/filedlg.h>
@@ -11,6 +12,10 @@ constexpr guint kPollInterval = 15; // ms
 constexpr int kSelectionWaits = 400; // polls
 // How often a selection that is not the file is corrected.
 constexpr int kReselectEvery = 10; // polls
+// How long an answered chooser may take to close before it is answered again.
+constexpr int kCloseWaits = 100; // polls
+// Answers before the test fails with what the chooser shows.
+constexpr int kMostRounds = 10;
 
 std::string Property(GObject* object, const char* name)
 {
@@ -56,8 +61,9 @@ void DialogAnswers::AnswerFileDialog(wxFileDialog* dialog, const wxString& path,
     m_path = path;
     m_filterIndex = filterIndex;
     m_accept = accept;
-    m_fileStage = 0;
+    m_fileStage = kWaiting;
     m_waits = 0;
+    m_rounds = 0;
     m_fileDone = false;
 }
 
@@ -94,11 +100,17 @@ void DialogAnswers::Step()
     }
     g_list_free(toplevels);
 
-    if (!chooser || m_fileStage == 2 || !gtk_widget_get_visible(chooser))
+    if (!chooser || m_fileStage == kClosed)
         return;
+    if (!gtk_widget_get_visible(chooser)) {
+        // Closed by the answer, or not shown yet.
+        if (m_fileStage == kAnswered)
+            m_fileStage = kClosed;
+        return;
+    }
 
     GtkFileChooser* files = GTK_FILE_CHOOSER(chooser);
-    if (m_fileStage == 0) {
+    if (m_fileStage == kWaiting && m_rounds == 0) {
         gchar* folder = gtk_file_chooser_get_current_folder(files);
         m_folderShown = wxString::FromUTF8(folder ? folder : "");
         g_free(folder);
@@ -107,13 +119,35 @@ void DialogAnswers::Step()
     }
 
     if (!m_accept) {
-        gtk_dialog_response(GTK_DIALOG(chooser), GTK_RESPONSE_CANCEL);
-        m_fileStage = 2;
-        m_fileDone = true;
+        if (m_fileStage == kWaiting || ++m_waits >= kCloseWaits) {
+            gtk_dialog_response(GTK_DIALOG(chooser), GTK_RESPONSE_CANCEL);
+            m_fileStage = kAnswered;
+            m_waits = 0;
+            m_fileDone = true;
+        }
         return;
     }
 
-    if (m_fileStage == 0) {
+    if (m_fileStage == kAnswered) {
+        // The chooser stays open when its answer chose nothing: a file the
+        // list did not show yet, or a selection lost while the folder
+        // loaded. Point it at the file again, as often as it takes.
+        if (++m_waits < kCloseWaits)
+            return;
+        if (++m_rounds >= kMostRounds) {
+            ADD_FAILURE() << "The file dialog stays open after " << m_rounds
+                          << " answers; it shows " << Shown(files) << ", asked for "
+                          << m_path;
+            // Cancelled from now on, so that the test goes on to its end.
+            m_accept = false;
+            gtk_dialog_response(GTK_DIALOG(chooser), GTK_RESPONSE_CANCEL);
+            m_waits = 0;
+            return;
+        }
+        m_fileStage = kWaiting;
+    }
+
+    if (m_fileStage == kWaiting) {
         // The pointer out of the way: while the chooser fills its list, the
         // row under the pointer can take the selection.
         GdkDisplay* display = gtk_widget_get_display(chooser);
@@ -133,7 +167,8 @@ void DialogAnswers::Step()
         } else {
             gtk_file_chooser_set_filename(files, m_path.utf8_str());
         }
-        m_fileStage = 1;
+        m_fileStage = kPointed;
+        m_waits = 0;
         return;
     }
 
@@ -149,6 +184,21 @@ void DialogAnswers::Step()
         return;
 
     gtk_dialog_response(GTK_DIALOG(chooser), GTK_RESPONSE_ACCEPT);
-    m_fileStage = 2;
+    m_fileStage = kAnswered;
+    m_waits = 0;
     m_fileDone = true;
+}
+
+std::string DialogAnswers::Shown(GtkFileChooser* files)
+{
+    gchar* folder = gtk_file_chooser_get_current_folder(files);
+    gchar* chosen = gtk_file_chooser_get_filename(files);
+    GtkFileFilter* filter = gtk_file_chooser_get_filter(files);
+    const gchar* filterName = filter ? gtk_file_filter_get_name(filter) : nullptr;
+    std::string shown = std::string("the folder \"") + (folder ? folder : "") + "\", " +
+                        (chosen ? std::string("\"") + chosen + "\" chosen" : "nothing chosen") +
+                        ", the filter \"" + (filterName ? filterName : "") + "\"";
+    g_free(folder);
+    g_free(chosen);
+    return shown;
 }

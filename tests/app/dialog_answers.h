@@ -11,6 +11,7 @@
 
 class wxFileDialog;
 typedef struct _GtkWidget GtkWidget;
+typedef struct _GtkFileChooser GtkFileChooser;
 
 // A message box as GTK showed it.
 struct ShownMessage {
@@ -29,7 +30,9 @@ public:
 
     // The next time `dialog` is shown: choose the file type, point it at
     // `path` and accept, or cancel it when `accept` is false. A filter index
-    // below 0 leaves the file type as it is.
+    // below 0 leaves the file type as it is. A chooser that stays open is
+    // answered again until it closes; one that never does fails the test,
+    // saying what it shows, and is cancelled.
     void AnswerFileDialog(wxFileDialog* dialog, const wxString& path, int filterIndex = -1,
                           bool accept = true);
     // Runs `check` whenever the file dialog comes up, before it is answered.
@@ -52,6 +55,10 @@ private:
     static int Tick(void* self);
     void Step();
     void Forget();
+    // The folder, the chosen file and the file type the chooser shows.
+    static std::string Shown(GtkFileChooser* files);
+
+    enum FileStage { kWaiting, kPointed, kAnswered, kClosed };
 
     unsigned m_source = 0;
     wxFileDialog* m_fileDialog = nullptr;
@@ -59,8 +66,9 @@ private:
     wxString m_path;
     int m_filterIndex = -1;
     bool m_accept = true;
-    int m_fileStage = 0; // 0 waiting to be shown, 1 path set, 2 answered
-    int m_waits = 0;
+    FileStage m_fileStage = kWaiting;
+    int m_waits = 0;  // polls in this stage
+    int m_rounds = 0; // answers the chooser stayed open after
     bool m_fileDone = false;
     wxString m_folderShown;
     std::function<void()> m_whenShown;

@@ -282,9 +282,9 @@ std::vector<HostileFile> HostileFiles()
         // and fills with zeros before it reads any of it.
         {"2gb-text-chunk.png", kPngSignature + PngHeader(16, 16) +
                                    PngChunk("tEXt", std::string("Comment\0hello", 13), 0x7fffffff)},
-        // 16384 × 16384 pixels, within the budget, read a byte at a time
-        // from a file that has ended.
-        {"decodes-for-minutes.pcx", PcxFile(16384, 16384, 3, 16384)},
         {"decodes-for-minutes.xpm", xpm},
+        // 16384 × 16384 pixels, within the budget, read a byte at a time
+        // from a file that has ended: about as long as a decoder may take.
+        {"largest-read-past-its-end.pcx", PcxFile(16384, 16384, 3, 16384)},
     };
 }

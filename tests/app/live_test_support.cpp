@@ -107,7 +107,7 @@ void ScriptedCamera::Show(const Picture& picture)
     // one; the one after it is new, and it has been handed on once the
     // streaming thread takes the next.
     const uint64_t sent = m_kernel.FramesSent(0);
-    const auto deadline = std::chrono::steady_clock::now() + 5s;
+    const auto deadline = std::chrono::steady_clock::now() + 30s;
     while (m_kernel.FramesSent(0) < sent + 3) {
         if (std::chrono::steady_clock::now() > deadline) {
             ADD_FAILURE() << "the camera sends no frames";
@@ -220,7 +220,7 @@ bool FocusFrame(MyFrame1* frame)
     Display* display = TestDisplay();
     XSetInputFocus(display, gdk_x11_window_get_xid(window), RevertToParent, CurrentTime);
     XSync(display, False);
-    return PumpUntil([&] { return frame->IsActive(); }, 5s);
+    return PumpUntil([&] { return frame->IsActive(); }, 30s);
 }
 
 void FocusNowhere()

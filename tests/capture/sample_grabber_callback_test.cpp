@@ -226,7 +226,7 @@ TEST(BufferMode, DeviceThatNeverSendsAFrameIsGivenUpAfterFiveSeconds) {
     auto waited = std::chrono::steady_clock::now() - started;
     std::string lines = out.Take();
     EXPECT_GE(waited, std::chrono::milliseconds(4900));
-    EXPECT_LT(waited, std::chrono::seconds(10));
+    EXPECT_LT(waited, std::chrono::seconds(60));
     EXPECT_NE(lines.find("ERROR: Could not start graph\n\nSETUP: Disconnecting device 0\n"), std::string::npos);
     EXPECT_EQ(lines.find("ready to capture"), std::string::npos);
     EXPECT_FALSE(manager.devices[0]->graphStarted);

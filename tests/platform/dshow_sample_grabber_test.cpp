@@ -79,7 +79,7 @@ struct Streaming {
 
 HRESULT WaitForSample(ISampleGrabber* grabber, LONG* size) {
     HRESULT result = E_FAIL;
-    auto limit = std::chrono::steady_clock::now() + std::chrono::seconds(5);
+    auto limit = std::chrono::steady_clock::now() + std::chrono::seconds(30);
     while ((result = grabber->GetCurrentBuffer(size, nullptr)) != S_OK && std::chrono::steady_clock::now() < limit)
         std::this_thread::sleep_for(std::chrono::milliseconds(2));
     return result;
@@ -116,7 +116,7 @@ TEST(SampleGrabber, CurrentBufferAnswersForEachState) {
 
     // Once the device is gone the last sample is no picture of anything.
     kernel.Unplug(0);
-    auto limit = std::chrono::steady_clock::now() + std::chrono::seconds(5);
+    auto limit = std::chrono::steady_clock::now() + std::chrono::seconds(30);
     while (streaming.grabber->GetCurrentBuffer(&size, buffer.data()) == S_OK && std::chrono::steady_clock::now() < limit)
         std::this_thread::sleep_for(std::chrono::milliseconds(2));
     EXPECT_EQ(streaming.grabber->GetCurrentBuffer(&size, buffer.data()), VFW_E_WRONG_STATE);
@@ -144,7 +144,7 @@ TEST(SampleGrabber, DetachingTheCallbackWaitsForTheOneRunning) {
     ASSERT_EQ(streaming.grabber->SetCallback(&callback, 0), S_OK);
     ASSERT_EQ(streaming.Connect(), S_OK);
     streaming.control->Run();
-    auto limit = std::chrono::steady_clock::now() + std::chrono::seconds(5);
+    auto limit = std::chrono::steady_clock::now() + std::chrono::seconds(30);
     while (!callback.running && std::chrono::steady_clock::now() < limit) std::this_thread::yield();
     ASSERT_TRUE(callback.running);
     streaming.grabber->SetCallback(nullptr, 0);

@@ -70,7 +70,7 @@ class OwnWindowTest : public ::testing::Test {
   }
 
   void SetUp() override {
-    ASSERT_TRUE(PumpUntil([] { return s_frame->IsActive(); }, 10s)) << "the frame got no focus";
+    ASSERT_TRUE(PumpUntil([] { return s_frame->IsActive(); }, 30s)) << "the frame got no focus";
     SetOwnFocusQuery(&OwnWindowTest::ToolkitFocus);
   }
   void TearDown() override { SetOwnFocusQuery(nullptr); }
@@ -97,7 +97,7 @@ class OwnWindowTest : public ::testing::Test {
     XTestFakeButtonEvent(display, Button1, True, CurrentTime);
     XTestFakeButtonEvent(display, Button1, False, CurrentTime);
     XCloseDisplay(display);
-    ASSERT_TRUE(PumpUntil([&] { return wxWindow::FindFocus() == focused; }, 5s))
+    ASSERT_TRUE(PumpUntil([&] { return wxWindow::FindFocus() == focused; }, 30s))
         << "the focus did not move";
   }
 
@@ -120,7 +120,7 @@ TEST_F(OwnWindowTest, TextBoxWithTheFocusReceivesTheValue) {
   for (char16_t unit : value) ASSERT_TRUE(PostMessageW(target, WM_CHAR, unit, 0));
   ASSERT_TRUE(PostMessageW(target, WM_KEYDOWN, VK_RETURN, 0));
   const wxString expected = wxString::FromUTF8("Ab1 \xc3\xa4\xd0\x96\n");
-  EXPECT_TRUE(PumpUntil([&] { return s_text->GetValue() == expected; }, 10s))
+  EXPECT_TRUE(PumpUntil([&] { return s_text->GetValue() == expected; }, 30s))
       << "the text box holds \"" << s_text->GetValue().utf8_string() << "\"";
 }
 

@@ -25,7 +25,7 @@ namespace {
 
 using namespace testing_support;
 
-constexpr std::chrono::milliseconds kTypingTimeout = 10s;
+constexpr std::chrono::milliseconds kTypingTimeout = 30s;
 
 bool WaitUntilTyped() { return platform::XTypist::Shared().WaitUntilTyped(kTypingTimeout); }
 
@@ -35,7 +35,7 @@ class XReceiver {
   XReceiver()
       : m_process({X11_RECEIVER, m_folder.File("ready"), m_folder.File("target"),
                    m_folder.File("other")}) {
-    const bool ready = WaitFor([&] { return !ReadFile(m_folder.File("ready")).empty(); }, 10s);
+    const bool ready = WaitFor([&] { return !ReadFile(m_folder.File("ready")).empty(); }, 30s);
     if (!ready) {
       ADD_FAILURE() << "the receiver did not start";
       return;
@@ -64,7 +64,7 @@ HWND FocusHandle() {
 // Waits until a text has grown to the expected one, then a little longer to
 // see that nothing else follows.
 void ExpectText(const std::function<std::string()>& read, const std::string& expected) {
-  WaitFor([&] { return read().size() >= expected.size(); }, 5s);
+  WaitFor([&] { return read().size() >= expected.size(); }, 30s);
   std::this_thread::sleep_for(100ms);
   EXPECT_EQ(read(), expected);
 }
@@ -246,7 +246,7 @@ TEST(Keystrokes, SpareKeycodeIsGivenBackAfterItSettled) {
   ExpectText([&] { return receiver.TargetText(); }, "\xd0\x96\xd0\x96\r");
   // Still there right after: the receiver may not have read its keymap yet.
   EXPECT_EQ(display.KeycodesWith(zhe), 1);
-  EXPECT_TRUE(WaitFor([&] { return display.KeycodesWith(zhe) == 0; }, 5s));
+  EXPECT_TRUE(WaitFor([&] { return display.KeycodesWith(zhe) == 0; }, 30s));
   EXPECT_EQ(display.EmptyKeycodes(), emptyBefore);
 }
 
@@ -295,7 +295,7 @@ TEST(Keystrokes, FocusMovingDuringTheKeymapWaitTypesNothingThere) {
     if (now != before) since = std::chrono::steady_clock::now();
     before = now;
     return !now.empty() && std::chrono::steady_clock::now() - since > 200ms;
-  }, 5s)) << "nothing was typed";
+  }, 30s)) << "nothing was typed";
   display.Focus(receiver.other);
   ASSERT_TRUE(WaitUntilTyped());
   std::this_thread::sleep_for(100ms);
@@ -332,7 +332,7 @@ TEST(Keystrokes, OwnWindowIsReportedThroughTheProgramsFocusQuery) {
   WaitFor([&] {
     XWindowAttributes a;
     return XGetWindowAttributes(d, child, &a) && a.map_state == IsViewable;
-  }, 5s);
+  }, 30s);
   display.Focus(child);
 
   EXPECT_EQ(FocusHandle(), HandleOf(child)) << "without a query it is a window like any other";
@@ -358,7 +358,7 @@ TEST(Keystrokes, OwnWindowIsReportedThroughTheProgramsFocusQuery) {
       typed.append(bytes, static_cast<size_t>(n > 0 ? n : 0));
     }
     return typed.size() >= 5;
-  }, 5s);
+  }, 30s);
   EXPECT_EQ(typed, "Ok 1\r");
 
   g_ownFocus = nullptr;
@@ -374,7 +374,7 @@ TEST(Keystrokes, OwnWindowIsReportedThroughTheProgramsFocusQuery) {
 TEST(Keystrokes, GtkProgramReceivesTheValue) {
   ScratchFolder folder;
   ChildProcess gtk({GTK_RECEIVER, folder.File("ready"), folder.File("text")});
-  ASSERT_TRUE(WaitFor([&] { return !ReadFile(folder.File("ready")).empty(); }, 20s))
+  ASSERT_TRUE(WaitFor([&] { return !ReadFile(folder.File("ready")).empty(); }, 30s))
       << "the GTK receiver did not get the focus";
   TestDisplay display;
   display.SetLocks(LockMask);

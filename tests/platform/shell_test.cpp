@@ -65,7 +65,7 @@ class ShellExecuteTest : public ::testing::Test {
 
   // The arguments the viewer got, once it has run.
   std::vector<std::string> ViewerArguments() {
-    WaitFor([&] { return access(Record().c_str(), F_OK) == 0; }, 5s);
+    WaitFor([&] { return access(Record().c_str(), F_OK) == 0; }, 30s);
     std::vector<std::string> arguments;
     const std::string record = ReadFile(Record());
     for (size_t start = 0; start < record.size();) {

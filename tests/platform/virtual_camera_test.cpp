@@ -52,7 +52,7 @@ struct Frames {
         };
     }
     bool WaitFor(size_t count) {
-        auto limit = std::chrono::steady_clock::now() + std::chrono::seconds(10);
+        auto limit = std::chrono::steady_clock::now() + std::chrono::seconds(30);
         for (;;) {
             {
                 std::lock_guard<std::mutex> hold(lock);
