@@ -32,6 +32,7 @@
 #include "gui_test.h"
 #include "image_decoder_reply.h"
 #include "image_files.h"
+#include "image_opening.h"
 #include "load_watch.h"
 #include "live_test_support.h"
 #include "my_frame.h"
@@ -190,6 +191,7 @@ protected:
         const int rowsBefore = frame->m_grid->GetNumberRows();
         SendCommand(frame, command);
         ASSERT_TRUE(answers.FileDialogAnswered()) << path;
+        ASSERT_NO_FATAL_FAILURE(WaitForOpening(frame));
         ASSERT_EQ(frame->m_grid->GetNumberRows(), rowsBefore + 1) << path;
         EXPECT_TRUE(answers.Messages().empty()) << path << ": " << answers.Messages()[0].text;
     }
