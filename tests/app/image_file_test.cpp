@@ -611,6 +611,25 @@ TEST_F(ImageFileTest, HugeClaimsAreRefusedWithTheirRow)
     }
     bombs.push_back(m_scratch + "/widest.gif");
     WriteBytes(bombs.back(), GifOf(65535, 65535));
+    // Within the pixels, but a side longer than the scanner's lines may be.
+    const struct {
+        const char* name;
+        std::string bytes;
+    } sides[] = {
+        {"longest.tif", TiffOf(134217728, 1)},
+        {"tallest.png", PngOf(1, 65537)},
+        {"widest.bmp", BmpOf(65537, 2)},
+        {"widest.pnm", PnmOf(65537, 1)},
+    };
+    for (const auto& side : sides) {
+        bombs.push_back(m_scratch + "/" + side.name);
+        WriteBytes(bombs.back(), side.bytes);
+    }
+    // The longest side itself is read.
+    const wxString longest = m_scratch + "/longest.png";
+    WriteBytes(longest, PngOf(65536, 3));
+    Open(frame, longest);
+    EXPECT_EQ(frame->m_image.GetSize(), wxSize(65536, 3));
     // The rows of an XPM picture are its text: the claim alone.
     bombs.push_back(m_scratch + "/bomb.xpm");
     WriteBytes(bombs.back(), "/* XPM */\n\"20000 20000 1 1\",\n");
@@ -736,6 +755,7 @@ TEST_F(ImageFileTest, HostileFilesGiveTheirRowAndLeaveNothing)
         {"2gb-text-chunk.png", {"of memory"}},
         {"decodes-for-minutes.xpm", {"processor time", "stopped after"}},
         {"largest-read-past-its-end.pcx", {"processor time", "stopped after"}},
+        {"near-the-budget.gif", {"of memory"}},
     };
     // The largest picture within the budget needs about as much processor
     // time as the decoder may take: it is shown, or refused for its time.

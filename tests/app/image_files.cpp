@@ -289,5 +289,9 @@ std::vector<HostileFile> HostileFiles()
         // 16384 × 16384 pixels, within the budget, read a byte at a time
         // from a file that has ended: about as long as a decoder may take.
         {"largest-read-past-its-end.pcx", PcxFile(16384, 16384, 3, 16384)},
+        // Within the budget, but GTK's image library needs more than the
+        // decoder's memory for it, and its allocator ends the program
+        // instead of failing.
+        {"near-the-budget.gif", GifOf(16384, 16384)},
     };
 }
