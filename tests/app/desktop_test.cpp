@@ -36,12 +36,19 @@ namespace {
 // The reader program as a process of its own, standard error to a file.
 class ReaderProcess {
 public:
+    // With no file for standard error, the reader starts with descriptors
+    // 0 to 2 closed.
     explicit ReaderProcess(const std::string& errors)
     {
         posix_spawn_file_actions_t actions;
         posix_spawn_file_actions_init(&actions);
-        posix_spawn_file_actions_addopen(&actions, STDERR_FILENO, errors.c_str(),
-                                         O_WRONLY | O_CREAT | O_TRUNC, 0644);
+        if (errors.empty()) {
+            for (int fd = 0; fd <= 2; ++fd)
+                posix_spawn_file_actions_addclose(&actions, fd);
+        } else {
+            posix_spawn_file_actions_addopen(&actions, STDERR_FILENO, errors.c_str(),
+                                             O_WRONLY | O_CREAT | O_TRUNC, 0644);
+        }
         char* argv[] = {const_cast<char*>(MORVELIX_READER), nullptr};
         if (posix_spawn(&m_pid, MORVELIX_READER, &actions, nullptr, argv, environ) != 0)
             m_pid = -1;
@@ -188,6 +195,33 @@ TEST_F(DesktopTest, WindowAndOptionsUnderAWindowManager)
     SendCommand(frame, ID_MENU_OPTIONS);
     EXPECT_TRUE(shown);
     CloseWindow(frame);
+}
+
+// Started with descriptors 0 to 2 closed, the reader has them on
+// /dev/null: its display connection is not standard error, and its window
+// closes as usual.
+TEST_F(DesktopTest, ClosedStandardDescriptorsAreNotTheDisplay)
+{
+    ReaderProcess reader("");
+    ASSERT_GT(reader.Pid(), 0);
+    Display* display = m_display.get();
+    Window window = None;
+    ASSERT_TRUE(WaitFor(
+        [&] {
+            window = ManagedWindowOf(display, reader.Pid(), "Morvelix Barcode Reader");
+            return window != None;
+        },
+        30s));
+    for (int fd = 0; fd <= 2; ++fd) {
+        char target[256] = {};
+        const std::string link = "/proc/" + std::to_string(reader.Pid()) + "/fd/" + std::to_string(fd);
+        ASSERT_GT(readlink(link.c_str(), target, sizeof target - 1), 0) << link;
+        EXPECT_STREQ(target, "/dev/null") << fd;
+    }
+    AskToClose(display, window);
+    int status = -1;
+    ASSERT_TRUE(reader.Ended(&status));
+    EXPECT_TRUE(WIFEXITED(status) && WEXITSTATUS(status) == 0) << status;
 }
 
 // The reader program starts, opens and closes Options from its menu, and
