@@ -115,6 +115,20 @@ Window ManagedWindowOf(Display* display, pid_t pid, const char* title)
     return None;
 }
 
+// The reader's main window once the window manager manages it, or None
+// when it does not come.
+Window MainWindowOf(Display* display, pid_t pid)
+{
+    Window window = None;
+    WaitFor(
+        [&] {
+            window = ManagedWindowOf(display, pid, "Morvelix Barcode Reader");
+            return window != None;
+        },
+        30s);
+    return window;
+}
+
 // Presses and releases the keys in turn, as the user would.
 void PressKeys(Display* display, std::initializer_list<KeySym> keys)
 {
@@ -205,13 +219,8 @@ TEST_F(DesktopTest, ClosedStandardDescriptorsAreNotTheDisplay)
     ReaderProcess reader("");
     ASSERT_GT(reader.Pid(), 0);
     Display* display = m_display.get();
-    Window window = None;
-    ASSERT_TRUE(WaitFor(
-        [&] {
-            window = ManagedWindowOf(display, reader.Pid(), "Morvelix Barcode Reader");
-            return window != None;
-        },
-        30s));
+    const Window window = MainWindowOf(display, reader.Pid());
+    ASSERT_NE(window, None);
     for (int fd = 0; fd <= 2; ++fd) {
         char target[256] = {};
         const std::string link = "/proc/" + std::to_string(reader.Pid()) + "/fd/" + std::to_string(fd);
@@ -235,13 +244,8 @@ TEST_F(DesktopTest, TwoReadersStartQuietlyAndKeepEachOthersOptions)
     ReaderProcess reader(errors);
     ASSERT_GT(reader.Pid(), 0);
     Display* display = m_display.get();
-    Window window = None;
-    ASSERT_TRUE(WaitFor(
-        [&] {
-            window = ManagedWindowOf(display, reader.Pid(), "Morvelix Barcode Reader");
-            return window != None;
-        },
-        30s));
+    const Window window = MainWindowOf(display, reader.Pid());
+    ASSERT_NE(window, None);
     // The window manager gives a new window the focus: F10 then opens the
     // main window's first menu, whose second item is Options. Its close box
     // closes it.
