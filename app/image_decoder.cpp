@@ -5,6 +5,7 @@
 // Whatever a file makes the toolkit's decoders do, a crash, a memory bomb or
 // an endless loop, happens here, under limits set before the file is read,
 // and not in the reader. It needs no display.
+#include <signal.h>
 #include <unistd.h>
 
 #include <cstdio>
@@ -21,12 +22,14 @@
 #include "image_decoder_reply.h"
 #include "image_decoding.h"
 #include "regular_file.h"
+#include "standard_descriptors.h"
 
 // Whether the memory limit has refused an allocation: a decoding that
 // then fails has run out of memory, whatever the decoder says about the
 // file. Every allocation of the toolkit and its libraries comes here.
 namespace {
-bool g_allocationRefused = false;
+// Read by the abort handler too.
+volatile sig_atomic_t g_allocationRefused = 0;
 }
 
 extern "C" {
@@ -37,21 +40,24 @@ void* __libc_realloc(void* memory, size_t size);
 void* malloc(size_t size)
 {
     void* memory = __libc_malloc(size);
-    g_allocationRefused |= memory == nullptr && size > 0;
+    if (memory == nullptr && size > 0)
+        g_allocationRefused = 1;
     return memory;
 }
 
 void* calloc(size_t count, size_t size)
 {
     void* memory = __libc_calloc(count, size);
-    g_allocationRefused |= memory == nullptr && count > 0 && size > 0;
+    if (memory == nullptr && count > 0 && size > 0)
+        g_allocationRefused = 1;
     return memory;
 }
 
 void* realloc(void* memory, size_t size)
 {
     void* moved = __libc_realloc(memory, size);
-    g_allocationRefused |= moved == nullptr && size > 0;
+    if (moved == nullptr && size > 0)
+        g_allocationRefused = 1;
     return moved;
 }
 }
@@ -107,6 +113,30 @@ void AssertEndsTheDecoding(const wxString& file, int line, const wxString& funct
     std::abort();
 }
 
+// GLib's allocator does not fail: it ends the program, with SIGTRAP or
+// SIGABRT after its message, when the memory limit refuses it. A decoder
+// that ends so after a refusal has run out of memory, and says so.
+void EndOutOfMemory(int signal)
+{
+    if (!g_allocationRefused) {
+        raise(signal); // the handler was reset: the default action now
+        return;
+    }
+    static const Header header = {kMagic, kOutOfMemory, 0, 0, 0};
+    const bool sent = write(kHelperReplyFd, &header, sizeof header) == sizeof header;
+    _exit(sent ? 0 : 4);
+}
+
+void ReportOutOfMemoryAtAbort()
+{
+    struct sigaction action = {};
+    action.sa_handler = EndOutOfMemory;
+    action.sa_flags = SA_RESETHAND;
+    sigemptyset(&action.sa_mask);
+    sigaction(SIGTRAP, &action, nullptr);
+    sigaction(SIGABRT, &action, nullptr);
+}
+
 bool WritePicture(const wxImage& image)
 {
     const size_t size = static_cast<size_t>(image.GetWidth()) * image.GetHeight() * 3;
@@ -118,8 +148,13 @@ bool WritePicture(const wxImage& image)
 
 int main()
 {
+    // Started with standard error closed, a toolkit's message would go
+    // into the reply's pipe or the picture's memory.
+    if (!OpenStandardDescriptors())
+        return 2;
     if (!LimitThisHelper({kAddressSpace, kCpuSeconds}))
         return 2;
+    ReportOutOfMemoryAtAbort();
     // The toolkit's logging and thread checks; no display is opened.
     wxInitializer toolkit;
     if (!toolkit.IsOk())

@@ -531,8 +531,8 @@ bool ReadHeader(FileBytes& bytes, Header* header)
 
 bool WithinBudget(const Header& header)
 {
-    return header.width > 0 && header.height > 0 && header.width <= kPixelBudget &&
-           header.height <= kPixelBudget && header.width * header.height <= kPixelBudget;
+    return header.width > 0 && header.height > 0 && header.width <= kLongestSide &&
+           header.height <= kLongestSide && header.width * header.height <= kPixelBudget;
 }
 
 // The picture's memory, made once here, tells whether the decoder will get

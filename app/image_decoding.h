@@ -13,6 +13,11 @@
 // megapixels) holds. Decoding costs up to about ten bytes a pixel, so a few
 // bytes claiming 20000 × 20000 pixels would otherwise take gigabytes.
 constexpr uint64_t kPixelBudget = uint64_t{1} << 28;
+// The longest side a picture from a file may have: 65536 pixels, the most
+// that GIF and JPEG can hold. The scanner lays a few lines per 3 pixels of
+// each side; a picture a pixel high and 2^28 wide would give it tens of
+// millions of lines, and lines of that many pixels each.
+constexpr uint64_t kLongestSide = uint64_t{1} << 16;
 
 // Decodes the picture of an open file in any format that the toolkit's
 // image handlers read (BMP, GIF, JPEG, PNG, TIFF, PNM, PCX, IFF, ICO, CUR,
@@ -25,7 +30,8 @@ constexpr uint64_t kPixelBudget = uint64_t{1} << 28;
 //
 // Refused before anything is decoded or allocated for it: a file that no
 // handler reads, a file whose header claims more than kPixelBudget pixels
-// (for an icon file or an animated cursor, any of its pictures), and
+// or a side longer than kLongestSide (for an icon file or an animated
+// cursor, any of its pictures), and
 // headers on which the toolkit's decoders are known to crash. A picture
 // that does not fit into the memory at hand is refused the same way.
 //

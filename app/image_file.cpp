@@ -7,10 +7,11 @@
 #include <wx/scrolwin.h>
 #include <wx/settings.h>
 #include <wx/textctrl.h>
-#include <wx/utils.h>
+#include <cstdio>
 
 #include "display_bitmap.h"
 #include "image_loading.h"
+#include "image_opening.h"
 #include "main_frame_ex.h"
 
 namespace {
@@ -23,6 +24,9 @@ constexpr int kScrollUnit = 20;   // pixels per scroll step
 
 void wxMainFrameEx::OnOpenFile(wxCommandEvent&)
 {
+    // One file at a time: the command is refused while one is opening.
+    if (m_opening)
+        return;
     // First, so that it holds also when the dialog is cancelled: the live
     // loop ends at its next tick, while the camera stays open.
     m_state = STATE_IDLE;
@@ -33,50 +37,59 @@ void wxMainFrameEx::OnOpenFile(wxCommandEvent&)
     if (!folder.empty())
         m_openDialog->SetDirectory(folder);
     // The decoder loads while the user picks the file; it is gone when
-    // this handler ends, used or not.
-    ImageDecoderStandby decoder;
+    // this handler ends, unless the file goes to it.
+    std::unique_ptr<HelperStandby> decoder = StartImageDecoder();
     if (m_openDialog->ShowModal() != wxID_OK)
         return;
 
     wxString path;
+    try {
+        path = m_openDialog->GetPath();
+    } catch (...) {
+        // No path: the file reads as one that does not load.
+    }
     // A file that fails to load leaves no picture, not the previous one;
     // and the previous one's memory is free before the next is decoded.
     m_image.Destroy();
     m_displayBitmap = wxBitmap();
-    try {
-        path = m_openDialog->GetPath();
-        // The decoder may take seconds, up to its deadline, on a large or
-        // hostile file. The toolkit shows the cursor once it has seen the
-        // pointer come back from the dialog, and repaints where the dialog
-        // was: both wait for the events that are pending.
-        wxBusyCursor busy;
-        wxYieldIfNeeded();
-        LoadImageFile(m_image, path);
-    } catch (...) {
-        // Whatever the loader left is scanned; an unusable file reads as nothing found.
-    }
-
-    const bool valid = m_image.IsOk();
-    const int width = valid ? m_image.GetWidth() : 0;
-    const int height = valid ? m_image.GetHeight() : 0;
-    const int scrollWidth = width + kScrollMargin;
-    const int scrollHeight = height + kScrollMargin;
-
-    const barcode::Image image = {
-        valid ? m_image.GetData() : nullptr,
-        static_cast<uint32_t>(width),
-        static_cast<uint32_t>(height),
-        width,
-        barcode::PIXEL_RGB24,
-    };
+    m_videoPanel->Refresh(true);
 
     m_stopwatch.Start(0);
     // Files are read with Code 128 too; the set stays so until a type tool
     // is clicked.
     m_scanner.SetTypes(m_scanner.m_decoderSet.GetTypes() | barcode::TYPE_CODE128);
-    const barcode::Result result = m_scanner.Scan(&image);
+    // The decoder may take seconds, up to its deadline, on a large or
+    // hostile file, and the scan of a large picture as long: both run on
+    // a thread of their own, and the window goes on meanwhile, with the
+    // busy cursor. OnImageFileOpened takes the outcome.
+    m_opening = std::make_unique<ImageFileOpening>(
+        this, path, std::move(decoder), m_scanner.m_decoderSet.GetTypes(),
+        m_scanner.m_directionCount > 1, std::chrono::steady_clock::now() + m_openTimeLimit);
+}
+
+void wxMainFrameEx::OnImageFileOpened(wxThreadEvent&)
+{
+    // None: stopped by a close, whose event was already on its way.
+    if (!m_opening)
+        return;
+    const std::unique_ptr<ImageFileOpening> opening = std::move(m_opening);
+    OpenedImageFile& outcome = opening->Outcome();
+    const wxString& path = opening->Path();
+    ReportImageFile(outcome.decoded, m_image, path);
+    m_displayBitmap = wxBitmap();
+    if (outcome.cutOff)
+        std::fprintf(stderr, "morvelix: image file \"%s\" not read to the end: the scan was "
+                             "stopped after %lld s\n",
+                     path.utf8_string().c_str(),
+                     static_cast<long long>(
+                         std::chrono::duration_cast<std::chrono::seconds>(m_openTimeLimit)
+                             .count()));
     m_stopwatch.Stop(0);
 
+    const bool valid = m_image.IsOk();
+    const int scrollWidth = (valid ? m_image.GetWidth() : 0) + kScrollMargin;
+    const int scrollHeight = (valid ? m_image.GetHeight() : 0) + kScrollMargin;
+    const barcode::Result& result = outcome.result;
     if (m_addToHistory) {
         if (result.type != barcode::TYPE_NONE) {
             const char* name = BarcodeTypeName(result.type);
@@ -89,6 +102,14 @@ void wxMainFrameEx::OnOpenFile(wxCommandEvent&)
     m_videoPanel->Refresh(true);
     m_videoPanel->SetScrollbars(kScrollUnit, kScrollUnit, scrollWidth / kScrollUnit,
                                 scrollHeight / kScrollUnit, 0, 0, false);
+}
+
+void wxMainFrameEx::OnCloseWindow(wxCloseEvent& event)
+{
+    // The decoder is killed and the scan stopped: the window closes as
+    // asked, with no message about the file.
+    m_opening.reset();
+    event.Skip();
 }
 
 void wxMainFrameEx::OnVideoPanelPaint(wxPaintEvent&)

@@ -37,10 +37,7 @@ std::string DecoderProgram()
 
 thread_local ImageDecoderStandby* t_standby = nullptr;
 
-struct LogRecord {
-    wxLogLevel level;
-    wxString text;
-};
+using LogRecord = std::pair<wxLogLevel, wxString>;
 
 // The reply as the decoder should have sent it; false for anything else.
 bool ParseReply(const std::string& reply, Header& header, std::vector<LogRecord>& log)
@@ -92,7 +89,8 @@ std::string WhySignalled(const HelperRun& run)
 // Decodes the file in the decoder program, in `standby` when there is one
 // that takes it, and takes its picture; `why` says what went wrong when it
 // is more than a file that does not load.
-bool Load(wxImage& image, const wxString& path, HelperStandby* standby, std::string& why)
+bool Load(wxImage& image, const wxString& path, HelperStandby* standby, int cancel,
+          std::vector<LogRecord>& log, std::string& why, bool& cancelled)
 {
     const OwnedFd file(OpenRegularFile(path.fn_str()));
     if (!file.Valid())
@@ -107,11 +105,14 @@ bool Load(wxImage& image, const wxString& path, HelperStandby* standby, std::str
     constexpr std::chrono::seconds kDeadline(kDeadlineSeconds);
     HelperRun run;
     if (standby)
-        run = standby->Run(file.Get(), picture.Get(), kMaxReply, kDeadline);
+        run = standby->Run(file.Get(), picture.Get(), kMaxReply, kDeadline, cancel);
     // None, or one that could not take the file: it did not see it either.
     if (run.end == HelperRun::End::kNotStarted)
-        run = RunHelper(program, file.Get(), picture.Get(), kMaxReply, kDeadline);
+        run = RunHelper(program, file.Get(), picture.Get(), kMaxReply, kDeadline, cancel);
     switch (run.end) {
+    case HelperRun::End::kCancelled:
+        cancelled = true;
+        return false;
     case HelperRun::End::kNotStarted:
         why = "the decoder " + program + " did not start: " + std::strerror(run.code);
         return false;
@@ -133,13 +134,11 @@ bool Load(wxImage& image, const wxString& path, HelperStandby* standby, std::str
     }
 
     Header header;
-    std::vector<LogRecord> log;
     if (!ParseReply(run.reply, header, log)) {
+        log.clear();
         why = "the decoder's reply was malformed";
         return false;
     }
-    for (const LogRecord& record : log)
-        wxLogGeneric(record.level, "%s", record.text);
     if (header.outcome == kNotDecoded)
         return false;
     if (header.outcome == kOutOfMemory) {
@@ -167,29 +166,51 @@ bool Load(wxImage& image, const wxString& path, HelperStandby* standby, std::str
 
 } // namespace
 
-bool LoadImageFile(wxImage& image, const wxString& path)
+DecodedImageFile DecodeImageFileApart(const wxString& path, HelperStandby* standby, int cancel)
 {
-    image.Destroy();
-    std::string why;
-    bool loaded = false;
+    DecodedImageFile decoded;
     try {
-        loaded = Load(image, path, t_standby ? t_standby->m_decoder.get() : nullptr, why);
+        decoded.loaded = Load(decoded.image, path, standby, cancel, decoded.log, decoded.why,
+                              decoded.cancelled);
     } catch (const std::bad_alloc&) {
-        why = "no memory for its picture";
+        decoded.why = "no memory for its picture";
     }
-    if (!loaded) {
+    if (!decoded.loaded)
+        decoded.image.Destroy();
+    return decoded;
+}
+
+bool ReportImageFile(DecodedImageFile& decoded, wxImage& image, const wxString& path)
+{
+    for (const LogRecord& record : decoded.log)
+        wxLogGeneric(record.first, "%s", record.second);
+    image = decoded.image;
+    decoded.image = wxImage();
+    if (!decoded.loaded) {
         image.Destroy();
-        if (!why.empty())
+        if (!decoded.why.empty())
             std::fprintf(stderr, "morvelix: image file \"%s\" not loaded: %s\n",
-                         path.utf8_string().c_str(), why.c_str());
+                         path.utf8_string().c_str(), decoded.why.c_str());
         // The message the toolkit gives for any image file it cannot load.
         wxLogError(_("Failed to load image from file \"%s\"."), path);
     }
-    return loaded;
+    return decoded.loaded;
 }
 
-ImageDecoderStandby::ImageDecoderStandby()
-    : m_decoder(std::make_unique<HelperStandby>(DecoderProgram())), m_outer(t_standby)
+bool LoadImageFile(wxImage& image, const wxString& path)
+{
+    image.Destroy();
+    DecodedImageFile decoded =
+        DecodeImageFileApart(path, t_standby ? t_standby->m_decoder.get() : nullptr, -1);
+    return ReportImageFile(decoded, image, path);
+}
+
+std::unique_ptr<HelperStandby> StartImageDecoder()
+{
+    return std::make_unique<HelperStandby>(DecoderProgram());
+}
+
+ImageDecoderStandby::ImageDecoderStandby() : m_decoder(StartImageDecoder()), m_outer(t_standby)
 {
     t_standby = this;
 }

@@ -3,8 +3,11 @@
 
 #include <memory>
 #include <string>
+#include <utility>
+#include <vector>
 
 #include <wx/image.h>
+#include <wx/log.h>
 #include <wx/string.h>
 
 #include "image_decoding.h"
@@ -27,6 +30,29 @@
 bool LoadImageFile(wxImage& image, const wxString& path);
 
 class HelperStandby;
+
+// What the decoder made of one file, before anything of it is reported.
+struct DecodedImageFile {
+    bool loaded = false;
+    bool cancelled = false; // the caller ended the decoder: nothing to report
+    wxImage image;          // the picture, when loaded
+    std::string why;        // what went wrong, when more than a file that does not load
+    std::vector<std::pair<wxLogLevel, wxString>> log; // what the picture's decoders logged
+};
+
+// The decoding half of LoadImageFile, for a thread other than the window's:
+// it reports nothing and touches neither the toolkit's log nor standard
+// error. The decoder is `standby` when it takes the file, else one started
+// for it. `cancel`, when not -1, is a descriptor that ends the decoder at
+// once when it becomes readable.
+DecodedImageFile DecodeImageFileApart(const wxString& path, HelperStandby* standby, int cancel);
+// The reporting half, on the window's thread: the decoders' log, the line
+// on standard error and the toolkit's message, as LoadImageFile gives them.
+// Hands over the picture; true when there is one.
+bool ReportImageFile(DecodedImageFile& decoded, wxImage& image, const wxString& path);
+
+// A decoder started now, to take a file later with DecodeImageFileApart.
+std::unique_ptr<HelperStandby> StartImageDecoder();
 
 // A decoder started ahead of its file, while the user picks it: most of a
 // decoder's start is the loading of the toolkit's libraries, tens of

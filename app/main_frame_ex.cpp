@@ -12,6 +12,8 @@
 #include "app_info.h"
 #include "file_dialogs.h"
 #include "icons/morvelix16.xpm"
+#include "image_decoder_reply.h"
+#include "image_opening.h"
 #include "options.h"
 #include "settings_file.h"
 
@@ -97,7 +99,8 @@ int TypeColumnWidth(wxGrid* grid)
 
 wxMainFrameEx::wxMainFrameEx(const wxString& title, const wxSize& size)
     : wxMainFrame(title, size, "mainframe"),
-      m_state(STATE_IDLE)
+      m_state(STATE_IDLE),
+      m_openTimeLimit(std::chrono::seconds(decoder_reply::kDeadlineSeconds))
 {
     wxIcon icon(morvelix16_xpm);
 
@@ -150,10 +153,16 @@ wxMainFrameEx::wxMainFrameEx(const wxString& title, const wxSize& size)
             m_typeToolBar->ToggleTool(tool.id, true);
     }
     m_typeToolBar->ToggleTool(mode != 0 ? ID_OMNI_DIRECTIONAL : ID_BI_DIRECTIONAL, true);
+
+    Bind(wxEVT_IMAGE_FILE_OPENED, &wxMainFrameEx::OnImageFileOpened, this);
+    Bind(wxEVT_CLOSE_WINDOW, &wxMainFrameEx::OnCloseWindow, this);
 }
 
 wxMainFrameEx::~wxMainFrameEx()
 {
+    // Nothing of a file still opening outlives the window.
+    m_opening.reset();
+
     m_config->Write(kGroup + "BarcodeTypes", static_cast<long>(m_scanner.m_decoderSet.GetTypes()));
     m_config->Write(kGroup + "Mode", m_scanner.m_directionCount > 1 ? 1L : 0L);
     m_config->Write(kGroup + "Path", m_openDialog->GetDirectory());

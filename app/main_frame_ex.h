@@ -4,6 +4,9 @@
 // the engine and the toolbar, and writes three of them back at destruction.
 #pragma once
 
+#include <chrono>
+#include <memory>
+
 #include <wx/bitmap.h>
 #include <wx/image.h>
 #include <wx/timer.h>
@@ -12,6 +15,7 @@
 #include "scanner.h"
 #include "timer.h"
 
+class ImageFileOpening;
 class Options;
 class SettingsFile;
 class wxFileDialog;
@@ -64,6 +68,10 @@ public:
 
     virtual void OnTimer(wxTimerEvent& event);
     virtual void OnProcessFrame(wxCommandEvent& event) { event.Skip(); }
+    // The end of an opened file's decoding and scan: its row and its picture.
+    void OnImageFileOpened(wxThreadEvent& event);
+    // A file still opening is given up at once, without a word.
+    void OnCloseWindow(wxCloseEvent& event);
 
     barcode::Timer m_stopwatch;  // times the scan of an opened image file
     wxFileDialog* m_openDialog;  // image files
@@ -82,6 +90,12 @@ public:
     bool m_sendKeystrokes;       // accepted camera reads are typed into the focus window
     bool m_addToHistory;         // accepted reads and opened files add a history row
     barcode::Scanner m_scanner;
+    // The file being opened, decoded and scanned off this thread; null
+    // when none is. One at a time.
+    std::unique_ptr<ImageFileOpening> m_opening;
+    // How long an opening may take, decoding and scan together; a scan
+    // still running then is stopped.
+    std::chrono::milliseconds m_openTimeLimit;
 
 private:
     // Beep, Camera, Terminator and Resolution from the store, made safe to use.

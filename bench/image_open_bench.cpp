@@ -3,7 +3,10 @@
 // for the file (Open) and with one that File/Open started ahead and that is
 // ready when the file comes (OpenWithStandby); and for each hostile file of
 // the image tests, the peak memory of the reader and of its decoder, and
-// how the opening ended.
+// how the opening ended. The whole opening as File/Open does it, decoding
+// and scan with the scan stopped at the decoder's deadline, of a 16384 ×
+// 16384 PNG of noise (every row the same); and the reader's memory after a
+// 134217728 × 1 TIFF and then a small file.
 //
 // It needs no display:
 //   build/release/bench/image_open_bench
@@ -24,8 +27,15 @@
 #include <wx/init.h>
 #include <wx/log.h>
 
+#include <zlib.h>
+
+#include <cstring>
+#include <random>
+
+#include "image_decoder_reply.h"
 #include "image_files.h"
 #include "image_loading.h"
+#include "scanner.h"
 
 namespace {
 
@@ -139,6 +149,132 @@ void PeakMemory(benchmark::State& state, const wxString& path)
     }
 }
 
+std::string PngChunk(const char* type, const std::string& data)
+{
+    std::string chunk = Number(data.size(), 4, true) + type + data;
+    const uLong crc = crc32(0, reinterpret_cast<const Bytef*>(chunk.data() + 4), chunk.size() - 4);
+    return chunk + Number(crc, 4, true);
+}
+
+// A grey PNG whose rows are all the same row of noise: small as a file,
+// a full-size picture to scan.
+std::string NoisePng(uint32_t width, uint32_t height)
+{
+    std::string row(width + 1, '\0'); // filter 0, then the pixels
+    std::mt19937 random(16384);
+    for (uint32_t x = 1; x <= width; ++x)
+        row[x] = static_cast<char>(random());
+    z_stream stream{};
+    deflateInit(&stream, Z_BEST_COMPRESSION);
+    std::string data;
+    char buffer[65536];
+    for (uint32_t y = 0; y <= height; ++y) {
+        const bool last = y == height;
+        stream.next_in = reinterpret_cast<Bytef*>(last ? nullptr : &row[0]);
+        stream.avail_in = last ? 0 : static_cast<uInt>(row.size());
+        do {
+            stream.next_out = reinterpret_cast<Bytef*>(buffer);
+            stream.avail_out = sizeof buffer;
+            deflate(&stream, last ? Z_FINISH : Z_NO_FLUSH);
+            data.append(buffer, sizeof buffer - stream.avail_out);
+        } while (stream.avail_out == 0);
+    }
+    deflateEnd(&stream);
+    const std::string header = Number(width, 4, true) + Number(height, 4, true) +
+                               std::string("\x08\x00\x00\x00\x00", 5); // 8-bit grey
+    return std::string("\x89PNG\r\n\x1a\n", 8) + PngChunk("IHDR", header) +
+           PngChunk("IDAT", data) + PngChunk("IEND", "");
+}
+
+// What File/Open does off the window's thread: the decoding, then the scan
+// with all types, stopped at the decoder's deadline counted from the start.
+struct Opened {
+    bool loaded = false;
+    bool cutOff = false;
+    double decodeSeconds = 0;
+    double scanSeconds = 0;
+};
+
+Opened OpenAndScan(const wxString& path, barcode::Scanner& scanner)
+{
+    using Clock = std::chrono::steady_clock;
+    const Clock::time_point start = Clock::now();
+    const Clock::time_point end = start + std::chrono::seconds(decoder_reply::kDeadlineSeconds);
+    Opened opened;
+    DecodedImageFile decoded = DecodeImageFileApart(path, nullptr, -1);
+    const Clock::time_point decodedAt = Clock::now();
+    opened.decodeSeconds = std::chrono::duration<double>(decodedAt - start).count();
+    opened.loaded = decoded.loaded;
+    if (decoded.loaded) {
+        const wxImage& picture = decoded.image;
+        const barcode::Image image = {picture.GetData(),
+                                      static_cast<uint32_t>(picture.GetWidth()),
+                                      static_cast<uint32_t>(picture.GetHeight()),
+                                      picture.GetWidth(), barcode::PIXEL_RGB24};
+        scanner.Scan(&image, [&] { return Clock::now() >= end; }, opened.cutOff);
+        opened.scanSeconds = std::chrono::duration<double>(Clock::now() - decodedAt).count();
+    }
+    return opened;
+}
+
+void WholeOpen(benchmark::State& state, const wxString& path)
+{
+    for (auto _ : state) {
+        barcode::Scanner scanner;
+        scanner.SetTypes(31);
+        const Opened opened = OpenAndScan(path, scanner);
+        state.counters["decode_s"] = opened.decodeSeconds;
+        state.counters["scan_s"] = opened.scanSeconds;
+        state.SetLabel(!opened.loaded ? "not loaded" : opened.cutOff ? "scan cut off" : "scanned");
+    }
+}
+
+long StatusKiB(const char* key)
+{
+    std::ifstream status("/proc/self/status");
+    for (std::string line; std::getline(status, line);) {
+        if (line.rfind(key, 0) == 0)
+            return std::atol(line.c_str() + std::strlen(key) + 1);
+    }
+    return -1;
+}
+
+// In a process of its own, as a fresh reader: the files in turn through
+// one scanner, as the window's, then the process's memory.
+void MemoryAfter(benchmark::State& state, const std::vector<wxString>& paths)
+{
+    for (auto _ : state) {
+        int pipeFds[2];
+        if (pipe(pipeFds) != 0) {
+            state.SkipWithError("no pipe");
+            break;
+        }
+        const pid_t reader = fork();
+        if (reader == 0) {
+            close(pipeFds[0]);
+            barcode::Scanner scanner;
+            long told[3] = {0, 0, 0};
+            for (const wxString& path : paths)
+                told[2] += OpenAndScan(path, scanner).loaded;
+            told[0] = StatusKiB("VmRSS:");
+            told[1] = StatusKiB("VmHWM:");
+            _exit(write(pipeFds[1], told, sizeof told) == sizeof told ? 0 : 1);
+        }
+        close(pipeFds[1]);
+        long told[3] = {0, 0, 0};
+        const bool read_ = read(pipeFds[0], told, sizeof told) == sizeof told;
+        close(pipeFds[0]);
+        waitpid(reader, nullptr, 0);
+        if (!read_) {
+            state.SkipWithError("the reader died");
+            break;
+        }
+        state.counters["reader_now_MiB"] = told[0] / 1024.0;
+        state.counters["reader_peak_MiB"] = told[1] / 1024.0;
+        state.counters["files_loaded"] = static_cast<double>(told[2]);
+    }
+}
+
 } // namespace
 
 int main(int argc, char** argv)
@@ -179,6 +315,19 @@ int main(int argc, char** argv)
             ->Iterations(1)
             ->Unit(benchmark::kMillisecond);
     }
+
+    const wxString noise = folder + "/noise_16384x16384.png";
+    std::ofstream(noise.ToStdString(), std::ios::binary) << NoisePng(16384, 16384);
+    benchmark::RegisterBenchmark("WholeOpen/noise_16384x16384.png", WholeOpen, noise)
+        ->Iterations(1)
+        ->Unit(benchmark::kMillisecond);
+    const wxString longest = folder + "/longest_134217728x1.tif";
+    std::ofstream(longest.ToStdString(), std::ios::binary) << TiffOf(134217728, 1);
+    const wxString small = folder + "/png_640x480.png";
+    benchmark::RegisterBenchmark("MemoryAfter/longest_134217728x1.tif+png_640x480.png",
+                                 MemoryAfter, std::vector<wxString>{longest, small})
+        ->Iterations(1)
+        ->Unit(benchmark::kMillisecond);
 
     benchmark::Initialize(&argc, argv);
     benchmark::RunSpecifiedBenchmarks();

@@ -74,20 +74,29 @@ void Scanner::SetTypes(int mask)
 
 Result Scanner::Scan(const Image* image)
 {
+    bool stopped = false;
+    return Scan(image, nullptr, stopped);
+}
+
+Result Scanner::Scan(const Image* image, const std::function<bool()>& stop, bool& stopped)
+{
     Result result;
+    stopped = false;
     if (image == nullptr || !IsScannable(*image))
         return result;
 
     m_image = image;
     BuildLines();
     m_decoderSet.Reset();
-    while (NextLine(m_pixelLine)) {
+    while (!(stop && (stopped = stop())) && NextLine(m_pixelLine)) {
         const RunLine* runs = m_filter.Process(m_pixelLine.m_data, m_pixelLine.m_length);
         if (m_decoderSet.Decode(*runs, result))
             break;
     }
     m_image = nullptr;
-    return result;
+    // What the lines so far gave counts for nothing: the picture was not
+    // read to the end.
+    return stopped ? Result() : result;
 }
 
 } // namespace barcode

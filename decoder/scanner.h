@@ -2,6 +2,8 @@
 // run widths and lets the enabled decoders look at them.
 #pragma once
 
+#include <functional>
+
 #include "barcode.h"
 #include "decoder_set.h"
 #include "filter.h"
@@ -24,6 +26,10 @@ public:
     // Scans the image; the first line on which a decoder accepts a value ends
     // the scan. Nothing found gives an empty value with TYPE_NONE.
     Result Scan(const Image* image);
+    // As Scan, but asks `stop` before each line; once it says yes, the scan
+    // ends with nothing found and `stopped` set. Lets a caller on another
+    // thread bound the time a large picture takes.
+    Result Scan(const Image* image, const std::function<bool()>& stop, bool& stopped);
 
     // Line geometry and sampling (scan_lines.cpp).
     void BuildLines();

@@ -172,11 +172,11 @@ OwnedFd CreateSharedMemory(const char* name)
 }
 
 HelperRun RunHelper(const std::string& program, int input, int output, size_t maxReply,
-                    std::chrono::milliseconds deadline)
+                    std::chrono::milliseconds deadline, int cancel)
 {
     HelperStandby helper;
     helper.Start(program, input, output, -1);
-    return helper.Wait(maxReply, deadline);
+    return helper.Wait(maxReply, deadline, cancel);
 }
 
 HelperStandby::HelperStandby(const std::string& program)
@@ -283,7 +283,7 @@ bool HelperStandby::WaitUntilReady()
 }
 
 HelperRun HelperStandby::Run(int input, int output, size_t maxReply,
-                             std::chrono::milliseconds deadline)
+                             std::chrono::milliseconds deadline, int cancel)
 {
     HelperRun run;
     if (m_pid == 0) {
@@ -307,10 +307,10 @@ HelperRun HelperStandby::Run(int input, int output, size_t maxReply,
         Stop();
         return run;
     }
-    return Wait(maxReply, deadline);
+    return Wait(maxReply, deadline, cancel);
 }
 
-HelperRun HelperStandby::Wait(size_t maxReply, std::chrono::milliseconds deadline)
+HelperRun HelperStandby::Wait(size_t maxReply, std::chrono::milliseconds deadline, int cancel)
 {
     using Clock = std::chrono::steady_clock;
     HelperRun run;
@@ -319,21 +319,24 @@ HelperRun HelperStandby::Wait(size_t maxReply, std::chrono::milliseconds deadlin
         return run;
     }
     const Clock::time_point end = Clock::now() + deadline;
-    bool exited = false, replyOpen = true, tooLong = false;
+    bool exited = false, replyOpen = true, tooLong = false, cancelled = false;
     fcntl(m_reply.Get(), F_SETFL, O_NONBLOCK);
-    while (!exited && !tooLong) {
+    while (!exited && !tooLong && !cancelled) {
         const auto left = std::chrono::ceil<std::chrono::milliseconds>(end - Clock::now());
         if (left.count() <= 0)
             break;
-        pollfd watched[2] = {{m_exit.Get(), POLLIN, 0}, {m_reply.Get(), POLLIN, 0}};
-        const int ready = poll(watched, replyOpen ? 2 : 1, static_cast<int>(left.count()));
+        // The reply's pipe last, so that it can drop out once it is closed.
+        pollfd watched[3] = {{m_exit.Get(), POLLIN, 0}, {cancel, POLLIN, 0},
+                             {m_reply.Get(), POLLIN, 0}};
+        const int ready = poll(watched, replyOpen ? 3 : 2, static_cast<int>(left.count()));
         if (ready < 0 && errno != EINTR)
             break;
         if (ready <= 0)
             continue;
-        if (replyOpen && watched[1].revents != 0)
+        if (replyOpen && watched[2].revents != 0)
             tooLong = !ReadReply(m_reply.Get(), maxReply, run.reply, replyOpen);
         exited = watched[0].revents != 0;
+        cancelled = !exited && watched[1].revents != 0;
     }
     // The whole group, as in Stop; reaped here for its status and usage.
     kill(-m_pid, SIGKILL);
@@ -350,7 +353,9 @@ HelperRun HelperStandby::Wait(size_t maxReply, std::chrono::milliseconds deadlin
     run.cpuSeconds = usage.ru_utime.tv_sec + usage.ru_stime.tv_sec +
                      (usage.ru_utime.tv_usec + usage.ru_stime.tv_usec) / 1e6;
     run.peakKiB = usage.ru_maxrss;
-    if (tooLong) {
+    if (cancelled) {
+        run.end = HelperRun::End::kCancelled;
+    } else if (tooLong) {
         run.end = HelperRun::End::kReplyTooLong;
     } else if (!exited) {
         run.end = HelperRun::End::kTimedOut;

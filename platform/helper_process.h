@@ -70,6 +70,7 @@ struct HelperRun {
         kTimedOut,     // still running at the deadline: killed
         kReplyTooLong, // wrote more than it may: killed
         kNotStarted,   // `code` is the errno
+        kCancelled,    // the caller's cancel descriptor became readable: killed
     };
     End end = End::kNotStarted;
     int code = 0;
@@ -83,9 +84,11 @@ struct HelperRun {
 // `maxReply` bytes of its reply and waits until it ends or the deadline
 // passes. When this returns, the helper and anything it started are gone,
 // and it has been reaped; nothing of the caller's but these descriptors
-// reaches it. Blocks the calling thread meanwhile.
+// reaches it. Blocks the calling thread meanwhile, unless `cancel`, when it
+// is not -1, becomes readable first: then the helper is killed and reaped
+// at once. The caller keeps it readable, so that a later run ends too.
 HelperRun RunHelper(const std::string& program, int input, int output, size_t maxReply,
-                    std::chrono::milliseconds deadline);
+                    std::chrono::milliseconds deadline, int cancel = -1);
 
 // A helper started before its input is known, so that running it later
 // costs the hand-over of its descriptors instead of a program's start. It
@@ -105,15 +108,17 @@ public:
     // As RunHelper, with this helper and the deadline counted from now.
     // One that cannot take its input (not started, used before, ended
     // meanwhile) is reaped and not run: kNotStarted.
-    HelperRun Run(int input, int output, size_t maxReply, std::chrono::milliseconds deadline);
+    HelperRun Run(int input, int output, size_t maxReply, std::chrono::milliseconds deadline,
+                  int cancel = -1);
 
 private:
-    friend HelperRun RunHelper(const std::string&, int, int, size_t, std::chrono::milliseconds);
+    friend HelperRun RunHelper(const std::string&, int, int, size_t, std::chrono::milliseconds,
+                               int);
     HelperStandby() = default;
     // Starts the program with these as its 0, kHelperOutputFd and
     // kHelperControlFd; -1 gives /dev/null, or for `control` nothing.
     void Start(const std::string& program, int input, int output, int control);
-    HelperRun Wait(size_t maxReply, std::chrono::milliseconds deadline);
+    HelperRun Wait(size_t maxReply, std::chrono::milliseconds deadline, int cancel);
     // Kills what runs of it, and reaps it.
     void Stop();
 

@@ -36,12 +36,19 @@ namespace {
 // The reader program as a process of its own, standard error to a file.
 class ReaderProcess {
 public:
+    // With no file for standard error, the reader starts with descriptors
+    // 0 to 2 closed.
     explicit ReaderProcess(const std::string& errors)
     {
         posix_spawn_file_actions_t actions;
         posix_spawn_file_actions_init(&actions);
-        posix_spawn_file_actions_addopen(&actions, STDERR_FILENO, errors.c_str(),
-                                         O_WRONLY | O_CREAT | O_TRUNC, 0644);
+        if (errors.empty()) {
+            for (int fd = 0; fd <= 2; ++fd)
+                posix_spawn_file_actions_addclose(&actions, fd);
+        } else {
+            posix_spawn_file_actions_addopen(&actions, STDERR_FILENO, errors.c_str(),
+                                             O_WRONLY | O_CREAT | O_TRUNC, 0644);
+        }
         char* argv[] = {const_cast<char*>(MORVELIX_READER), nullptr};
         if (posix_spawn(&m_pid, MORVELIX_READER, &actions, nullptr, argv, environ) != 0)
             m_pid = -1;
@@ -106,6 +113,20 @@ Window ManagedWindowOf(Display* display, pid_t pid, const char* title)
             return window;
     }
     return None;
+}
+
+// The reader's main window once the window manager manages it, or None
+// when it does not come.
+Window MainWindowOf(Display* display, pid_t pid)
+{
+    Window window = None;
+    WaitFor(
+        [&] {
+            window = ManagedWindowOf(display, pid, "Morvelix Barcode Reader");
+            return window != None;
+        },
+        30s);
+    return window;
 }
 
 // Presses and releases the keys in turn, as the user would.
@@ -190,6 +211,28 @@ TEST_F(DesktopTest, WindowAndOptionsUnderAWindowManager)
     CloseWindow(frame);
 }
 
+// Started with descriptors 0 to 2 closed, the reader has them on
+// /dev/null: its display connection is not standard error, and its window
+// closes as usual.
+TEST_F(DesktopTest, ClosedStandardDescriptorsAreNotTheDisplay)
+{
+    ReaderProcess reader("");
+    ASSERT_GT(reader.Pid(), 0);
+    Display* display = m_display.get();
+    const Window window = MainWindowOf(display, reader.Pid());
+    ASSERT_NE(window, None);
+    for (int fd = 0; fd <= 2; ++fd) {
+        char target[256] = {};
+        const std::string link = "/proc/" + std::to_string(reader.Pid()) + "/fd/" + std::to_string(fd);
+        ASSERT_GT(readlink(link.c_str(), target, sizeof target - 1), 0) << link;
+        EXPECT_STREQ(target, "/dev/null") << fd;
+    }
+    AskToClose(display, window);
+    int status = -1;
+    ASSERT_TRUE(reader.Ended(&status));
+    EXPECT_TRUE(WIFEXITED(status) && WEXITSTATUS(status) == 0) << status;
+}
+
 // The reader program starts, opens and closes Options from its menu, and
 // ends with nothing from GTK on standard error. While it runs, this
 // process, a second reader, stores options; the first one's exit writes its
@@ -201,13 +244,8 @@ TEST_F(DesktopTest, TwoReadersStartQuietlyAndKeepEachOthersOptions)
     ReaderProcess reader(errors);
     ASSERT_GT(reader.Pid(), 0);
     Display* display = m_display.get();
-    Window window = None;
-    ASSERT_TRUE(WaitFor(
-        [&] {
-            window = ManagedWindowOf(display, reader.Pid(), "Morvelix Barcode Reader");
-            return window != None;
-        },
-        30s));
+    const Window window = MainWindowOf(display, reader.Pid());
+    ASSERT_NE(window, None);
     // The window manager gives a new window the focus: F10 then opens the
     // main window's first menu, whose second item is Options. Its close box
     // closes it.

@@ -144,6 +144,7 @@ TEST_F(FileDialogsTest, PicturesWithCapitalExtensionsOpen)
         answers.AnswerFileDialog(frame->m_openDialog, path, c.type);
         SendCommand(frame, ID_OPEN_FILE);
         ASSERT_TRUE(answers.FileDialogAnswered()) << c.name;
+        WaitForOpening(frame);
         EXPECT_EQ(frame->m_grid->GetCellValue(row, 1), "5901234123457") << c.name;
         EXPECT_EQ(frame->m_grid->GetCellValue(row, 3), path);
         ++row;

@@ -66,3 +66,6 @@ void ClickTool(wxToolBar* toolBar, int id);
 wxPoint ToolCentreOnScreen(wxToolBar* toolBar, int id);
 // Sends a menu or tool command with the given id to a window.
 void SendCommand(wxWindow* window, int id);
+// Runs the event loop until the window has taken the outcome of the image
+// file it is opening, if it is opening one.
+void WaitForOpening(MyFrame1* frame);

@@ -21,6 +21,7 @@
 #include <wx/toolbar.h>
 
 #include "image_loading.h"
+#include "image_opening.h"
 #include "my_frame.h"
 
 namespace {
@@ -251,6 +252,25 @@ void SendCommand(wxWindow* window, int id)
     wxCommandEvent event(wxEVT_COMMAND_MENU_SELECTED, id);
     event.SetEventObject(window);
     window->GetEventHandler()->ProcessEvent(event);
+}
+
+void WaitForOpening(MyFrame1* frame)
+{
+    if (!frame->m_opening)
+        return;
+    struct Waiter {
+        wxGUIEventLoop loop;
+        void OnOpened(wxThreadEvent& event)
+        {
+            // The window's own handler runs next, before the loop ends.
+            event.Skip();
+            loop.ScheduleExit();
+        }
+    } waiter;
+    frame->Bind(wxEVT_IMAGE_FILE_OPENED, &Waiter::OnOpened, &waiter);
+    waiter.loop.Run();
+    frame->Unbind(wxEVT_IMAGE_FILE_OPENED, &Waiter::OnOpened, &waiter);
+    EXPECT_FALSE(frame->m_opening) << "the window has not taken the outcome";
 }
 
 int main(int argc, char** argv)

@@ -25,13 +25,16 @@
 #include <wx/settings.h>
 #include <wx/textctrl.h>
 #include <wx/toolbar.h>
+#include <wx/weakref.h>
 
 #include "corpus.h"
 #include "dialog_answers.h"
 #include "gif_blocks.h"
 #include "gui_test.h"
 #include "image_decoder_reply.h"
+#include "helper_process.h"
 #include "image_files.h"
+#include "image_opening.h"
 #include "load_watch.h"
 #include "live_test_support.h"
 #include "my_frame.h"
@@ -190,6 +193,7 @@ protected:
         const int rowsBefore = frame->m_grid->GetNumberRows();
         SendCommand(frame, command);
         ASSERT_TRUE(answers.FileDialogAnswered()) << path;
+        ASSERT_NO_FATAL_FAILURE(WaitForOpening(frame));
         ASSERT_EQ(frame->m_grid->GetNumberRows(), rowsBefore + 1) << path;
         EXPECT_TRUE(answers.Messages().empty()) << path << ": " << answers.Messages()[0].text;
     }
@@ -607,6 +611,25 @@ TEST_F(ImageFileTest, HugeClaimsAreRefusedWithTheirRow)
     }
     bombs.push_back(m_scratch + "/widest.gif");
     WriteBytes(bombs.back(), GifOf(65535, 65535));
+    // Within the pixels, but a side longer than the scanner's lines may be.
+    const struct {
+        const char* name;
+        std::string bytes;
+    } sides[] = {
+        {"longest.tif", TiffOf(134217728, 1)},
+        {"tallest.png", PngOf(1, 65537)},
+        {"widest.bmp", BmpOf(65537, 2)},
+        {"widest.pnm", PnmOf(65537, 1)},
+    };
+    for (const auto& side : sides) {
+        bombs.push_back(m_scratch + "/" + side.name);
+        WriteBytes(bombs.back(), side.bytes);
+    }
+    // The longest side itself is read.
+    const wxString longest = m_scratch + "/longest.png";
+    WriteBytes(longest, PngOf(65536, 3));
+    Open(frame, longest);
+    EXPECT_EQ(frame->m_image.GetSize(), wxSize(65536, 3));
     // The rows of an XPM picture are its text: the claim alone.
     bombs.push_back(m_scratch + "/bomb.xpm");
     WriteBytes(bombs.back(), "/* XPM */\n\"20000 20000 1 1\",\n");
@@ -732,6 +755,7 @@ TEST_F(ImageFileTest, HostileFilesGiveTheirRowAndLeaveNothing)
         {"2gb-text-chunk.png", {"of memory"}},
         {"decodes-for-minutes.xpm", {"processor time", "stopped after"}},
         {"largest-read-past-its-end.pcx", {"processor time", "stopped after"}},
+        {"near-the-budget.gif", {"of memory"}},
     };
     // The largest picture within the budget needs about as much processor
     // time as the decoder may take: it is shown, or refused for its time.
@@ -881,4 +905,109 @@ TEST_F(ImageFileTest, LowMemoryRefusesCleanly)
     EXPECT_TRUE(frame->m_displayBitmap.IsOk()) << "drawn once there is memory";
 #endif
     CloseWindow(frame);
+}
+
+// While a file opens, the window goes on: it repaints, shows the busy
+// cursor and refuses a second File/Open; a close request ends the opening
+// at once, decoder and all, and the window goes as through its close box.
+// The whole opening has a time limit: a scan still running then is cut
+// off, and the file reads as nothing found, with a line on standard error.
+// The stand-in decoder's "wait" holds the opening until the test says go.
+TEST_F(ImageFileTest, TheWindowHoldsWhileAFileOpens)
+{
+    enum Meanwhile { kNothing, kOpenAgain, kClose };
+    const struct {
+        const char* order;
+        Meanwhile meanwhile;
+        bool noTime; // the opening's time limit is 0: the scan is cut off at once
+        const char* value; // the row's value, or null when the window is closed
+    } cases[] = {
+        {"wait", kOpenAgain, false, "NONE"},
+        {"wait", kClose, false, nullptr},
+        {"dark", kNothing, true, "NONE"},
+        {"dark", kNothing, false, "NONE"},
+    };
+    const std::string go = (m_scratch + "/go").ToStdString();
+    ASSERT_EQ(mkfifo(go.c_str(), 0600), 0);
+    SetImageDecoder(ROGUE_DECODER);
+    for (const auto& c : cases) {
+        const std::string what = std::string(c.order) + " " + std::to_string(c.meanwhile) +
+                                 (c.noTime ? " no time" : "");
+        SCOPED_TRACE(what);
+        // Open for writing without waiting for the decoder: what is written
+        // waits in the FIFO until the decoder reads it.
+        const OwnedFd release(open(go.c_str(), O_RDWR | O_NONBLOCK | O_CLOEXEC));
+        ASSERT_TRUE(release.Valid());
+        const wxString path = m_scratch + "/" + c.order + ".png";
+        WriteBytes(path, std::string(c.order) + " " + go);
+        MyFrame1* frame = OpenWindow();
+        const wxWeakRef<MyFrame1> window(frame);
+        Settle();
+        if (c.noTime)
+            frame->m_openTimeLimit = std::chrono::milliseconds(0);
+        StderrCapture errors;
+        LogCapture log;
+        DialogAnswers answers;
+        answers.AnswerFileDialog(frame->m_openDialog, path);
+        SendCommand(frame, ID_OPEN_FILE);
+        ASSERT_TRUE(answers.FileDialogAnswered());
+        if (c.meanwhile != kNothing) {
+            ASSERT_TRUE(frame->m_opening) << "the handler does not wait for the file";
+            EXPECT_TRUE(wxIsBusy());
+            // The panel is painted while the decoder works.
+            frame->m_videoPanel->Refresh();
+            frame->m_videoPanel->Update();
+            Settle();
+        }
+        if (c.meanwhile == kOpenAgain) {
+            DialogAnswers again;
+            int shown = 0;
+            again.WhenFileDialogShown([&] { ++shown; });
+            again.AnswerFileDialog(frame->m_openDialog, CorpusFile("images/ean13_clean_v1.png"));
+            SendCommand(frame, ID_OPEN_FILE);
+            SendCommand(frame, ID_MENU_OPEN_FILE);
+            Settle();
+            EXPECT_EQ(shown, 0) << "no second chooser while a file opens";
+            EXPECT_TRUE(frame->m_opening);
+        }
+        if (c.meanwhile == kClose) {
+            frame->Close(false);
+            // Killed and reaped before the close request returns.
+            EXPECT_TRUE(ChildrenRunning("rogue_decoder").empty());
+            EXPECT_FALSE(wxIsBusy());
+            Settle();
+            EXPECT_FALSE(window) << "the window is gone";
+            EXPECT_TRUE(answers.Messages().empty());
+            EXPECT_FALSE(log.m_text.Contains("Failed to load")) << log.m_text;
+            EXPECT_EQ(errors.Text().find("not loaded"), std::string::npos) << errors.Text();
+            wxString stored;
+            EXPECT_TRUE(ReadStored(UserFile(), "Path", &stored)) << "settings written";
+            EXPECT_EQ(stored, m_scratch);
+            continue;
+        }
+        const int rows = frame->m_grid->GetNumberRows();
+        ASSERT_EQ(write(release.Get(), "g", 1), 1);
+        ASSERT_NO_FATAL_FAILURE(WaitForOpening(frame));
+        EXPECT_FALSE(wxIsBusy());
+        EXPECT_EQ(frame->m_grid->GetNumberRows(), rows + 1);
+        EXPECT_EQ(Cell(frame, 1), c.value);
+        EXPECT_EQ(Cell(frame, 2), "N/A");
+        EXPECT_EQ(Cell(frame, 3), path) << "the row of the first file";
+        ASSERT_TRUE(frame->m_image.IsOk());
+        EXPECT_EQ(frame->m_image.GetSize(), std::string(c.order) == "dark" ? wxSize(64, 48)
+                                                                            : wxSize(2, 1));
+        const std::string said = errors.Text();
+        EXPECT_EQ(said.find("\"" + path.ToStdString() + "\" not read to the end: ") !=
+                      std::string::npos,
+                  c.noTime)
+            << said;
+        const size_t cut = said.find("not read to the end");
+        EXPECT_TRUE(cut == std::string::npos ||
+                    said.find("not read to the end", cut + 1) == std::string::npos)
+            << "one line: " << said;
+        EXPECT_EQ(said.find("not loaded"), std::string::npos) << said;
+        EXPECT_TRUE(ChildrenRunning("rogue_decoder").empty());
+        CloseWindow(frame);
+    }
+    SetImageDecoder(MORVELIX_IMAGE_DECODER);
 }

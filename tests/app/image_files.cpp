@@ -241,15 +241,18 @@ std::vector<HostileFile> HostileFiles()
                              Number(2 + hidden.size() + 4, 2, true) + hidden + "\xff\xe0" +
                              Number(2 + smallFrame.size(), 2, true) + smallFrame + kScanAndEnd;
 
-    // One row of 1.6 million pixels, whose decoder measures the rest of
-    // the row again for every pixel.
-    const uint32_t xpmWidth = 1600000;
-    std::string xpmRow;
+    // Rows of the longest side a picture may have, whose decoder measures
+    // the rest of the row again for every pixel: a second or so a row.
+    const uint32_t xpmWidth = 65536, xpmHeight = 512;
+    std::string xpmRow = "\"";
     for (uint32_t i = 0; i < xpmWidth / 2; ++i)
         xpmRow += "ab";
-    const std::string xpm = "/* XPM */\nstatic char *row[] = {\n\"" + std::to_string(xpmWidth) +
-                            " 1 2 1\",\n\"a c #000000\",\n\"b c #ffffff\",\n\"" + xpmRow +
-                            "\"};\n";
+    xpmRow += "\",\n";
+    std::string xpm = "/* XPM */\nstatic char *rows[] = {\n\"" + std::to_string(xpmWidth) + " " +
+                      std::to_string(xpmHeight) + " 2 1\",\n\"a c #000000\",\n\"b c #ffffff\",\n";
+    for (uint32_t y = 0; y < xpmHeight; ++y)
+        xpm += xpmRow;
+    xpm += "};\n";
 
     const std::string strip = DeflatedZeros(32);
     std::string runs; // runs of 65 zero bytes
@@ -286,5 +289,9 @@ std::vector<HostileFile> HostileFiles()
         // 16384 × 16384 pixels, within the budget, read a byte at a time
         // from a file that has ended: about as long as a decoder may take.
         {"largest-read-past-its-end.pcx", PcxFile(16384, 16384, 3, 16384)},
+        // Within the budget, but GTK's image library needs more than the
+        // decoder's memory for it, and its allocator ends the program
+        // instead of failing.
+        {"near-the-budget.gif", GifOf(16384, 16384)},
     };
 }

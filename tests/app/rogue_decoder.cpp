@@ -2,6 +2,7 @@
 // given orders: a sound picture, or one of the ways a decoder gone wrong
 // could answer. The reader must take the first and refuse the others, in
 // time, and leave nothing of this program behind.
+#include <fcntl.h>
 #include <signal.h>
 #include <unistd.h>
 
@@ -79,6 +80,21 @@ int main()
             Write(kHelperReplyFd, std::string(65536, 'x'));
     } else if (order == "sleep") {
         pause();
+    } else if (order == "dark") {
+        // A picture the scanner lays lines over, in which it finds nothing.
+        Reply(kDecoded, 64, 48, 64 * 48 * 3);
+    } else if (order == "wait") {
+        // Waits until the test writes a byte to the FIFO the file names,
+        // then answers with the two pixels; its pid goes to standard error.
+        std::string go;
+        std::cin >> go;
+        std::cerr << "rogue decoder " << getpid() << " waits\n";
+        const int fd = open(go.c_str(), O_RDONLY);
+        char byte = 0;
+        if (fd < 0 || read(fd, &byte, 1) != 1)
+            return 6;
+        close(fd);
+        Reply(kDecoded, 2, 1, 6, Record(2, "two pixels, at last"));
     } else if (order == "orphan") {
         // A child of its own keeps the reply's pipe open, and runs on.
         const pid_t child = fork();

@@ -3,6 +3,7 @@
 #include <gtest/gtest.h>
 
 #include <cstdint>
+#include <functional>
 #include <vector>
 
 #include "ean_encoder.h"
@@ -180,6 +181,26 @@ TEST(Scanner, ImagesThatCannotBeScannedFindNothingAndLeaveTheScannerUsable)
         EXPECT_EQ(scanner.Scan(&goodRecord).value, "5901234123457");
     }
     EXPECT_EQ(scanner.Scan(nullptr).type, barcode::TYPE_NONE);
+
+    // A scan stopped by its caller before a line finds nothing, whatever
+    // the lines before gave; one not stopped reads as a plain scan.
+    int allowed = 0; // lines before the stop
+    int asked = 0;
+    const std::function<bool()> stop = [&] { return asked++ >= allowed; };
+    for (const int lines : {0, 1, 2, 1000000}) {
+        allowed = lines;
+        asked = 0;
+        bool stopped = false;
+        const barcode::Result result = scanner.Scan(&goodRecord, stop, stopped);
+        EXPECT_EQ(stopped, lines < 1000000) << lines;
+        EXPECT_EQ(result.type, stopped ? barcode::TYPE_NONE : barcode::TYPE_EAN13) << lines;
+        EXPECT_EQ(result.value, stopped ? "" : "5901234123457") << lines;
+        if (stopped) {
+            EXPECT_EQ(asked, lines + 1) << "asked before each line";
+        }
+        EXPECT_EQ(scanner.m_image, nullptr);
+        EXPECT_EQ(scanner.Scan(&goodRecord).value, "5901234123457");
+    }
 }
 
 } // namespace
