@@ -223,9 +223,14 @@ bool Grey(const std::vector<uint8_t>& frame) {
     return !frame.empty();
 }
 
-// Motion JPEG frames as the fake makes them, then cut to a share of their length.
+// Motion JPEG frames of 320 × 240 as the fake makes them, then cut to a
+// share of their length. At that size most of a frame is picture, which
+// libjpeg makes up with grey when it is cut off.
 void MotionJpegCutTo(FakeNode& node, std::function<int(uint64_t sequence)> percent) {
+    node.formats = {{V4L2_PIX_FMT_MJPEG, {Discrete(320, 240, {{1, 30}})}}};
     node.pixelFormat = V4L2_PIX_FMT_MJPEG;
+    node.width = 320;
+    node.height = 240;
     node.tamper = [percent](uint64_t sequence, std::vector<uint8_t>& bytes, uint32_t&) {
         bytes.resize(bytes.size() * static_cast<size_t>(percent(sequence)) / 100);
     };
