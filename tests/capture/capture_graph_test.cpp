@@ -183,7 +183,8 @@ TEST(CaptureGraph, FailedLaterStepsTearTheDeviceDownAndFreeEverything) {
         {"device busy", V4L2_PIX_FMT_YUYV,
          [](FakeNode& node, AnotherProgram&) { node.failures[VIDIOC_STREAMON] = EBUSY; },
          "ERROR: Could not start graph\n", busy},
-        {"no buffers", V4L2_PIX_FMT_YUYV, [](FakeNode& node, AnotherProgram&) { node.failures[VIDIOC_REQBUFS] = EBUSY; },
+        {"no buffers", V4L2_PIX_FMT_YUYV,
+         [](FakeNode& node, AnotherProgram&) { node.failures[VIDIOC_REQBUFS] = EBUSY; },
          "ERROR: Could not start graph\n", busy},
         // Every format and rate the set-up tries is refused, then the buffers.
         {"another program streams at another size", V4L2_PIX_FMT_YUYV,

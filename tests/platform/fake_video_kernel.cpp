@@ -422,7 +422,8 @@ void FakeVideoKernel::Adjust(const FakeNode& node, v4l2_pix_format* pix) const {
         pix->width = format->sizes.empty() ? node.width : format->sizes[0].maxWidth;
         pix->height = format->sizes.empty() ? node.height : format->sizes[0].maxHeight;
     }
-    if (pix->field == V4L2_FIELD_ANY || std::find(node.fields.begin(), node.fields.end(), pix->field) == node.fields.end())
+    const bool canSend = std::find(node.fields.begin(), node.fields.end(), pix->field) != node.fields.end();
+    if (pix->field == V4L2_FIELD_ANY || !canSend)
         pix->field = node.fields.empty() ? static_cast<uint32_t>(V4L2_FIELD_NONE) : node.fields[0];
     StateFormat(node, pix);
 }

@@ -101,8 +101,8 @@ public:
     int MappedBuffers();
     uint64_t FramesSent(size_t index);
     int Opens(size_t index);
-    // The first ioctls of a node in the order they came (a driver that spins
-    // is not followed further), and how many of one kind came in all.
+    // The first ioctls of a node in the order they came (a reader that asks
+    // in a loop is not followed further), and how many of one kind came in all.
     std::vector<unsigned long> Requests(size_t index);
     uint64_t Calls(size_t index, unsigned long request);
     v4l2_fract Interval(size_t index);                  // the frame interval the node runs at

@@ -1,6 +1,5 @@
 #include "v4l2_stream.h"
 
-#include <fcntl.h>
 #include <gtest/gtest.h>
 
 #include <algorithm>
