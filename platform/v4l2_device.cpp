@@ -28,6 +28,18 @@ std::string CardName(const v4l2_capability& capability) {
 
 }  // namespace
 
+bool IsWholeFrameField(uint32_t field) {
+    switch (field) {
+        // Drivers should never answer "any"; those that do send whole frames.
+        case V4L2_FIELD_ANY:
+        case V4L2_FIELD_NONE:
+        case V4L2_FIELD_INTERLACED:
+        case V4L2_FIELD_INTERLACED_TB:
+        case V4L2_FIELD_INTERLACED_BT: return true;
+        default: return false;
+    }
+}
+
 bool ListBudget::Keep(unsigned long request) {
     struct List {
         unsigned long request;
@@ -92,6 +104,16 @@ V4l2Device::V4l2Device(VideoKernel& kernel, int fd, std::string path, std::strin
 V4l2Device::~V4l2Device() { m_kernel.Close(m_fd); }
 
 int V4l2Device::Ioctl(unsigned long request, void* argument) { return m_kernel.Ioctl(m_fd, request, argument); }
+
+int V4l2Device::SetUpIoctl(unsigned long request, void* argument) {
+    const int result = Ioctl(request, argument);
+    if (result != 0 && errno == EBUSY && !m_saidBusy) {
+        m_saidBusy = true;
+        std::fprintf(stderr, "%s: the camera is in use by another program\n", m_path.c_str());
+        errno = EBUSY;
+    }
+    return result;
+}
 
 const std::vector<DeviceCapability>& V4l2Device::Capabilities() {
     if (!m_capabilitiesRead) ReadCapabilities();
@@ -196,7 +218,7 @@ bool V4l2Device::SetExactFormat(uint32_t pixelFormat, uint32_t width, uint32_t h
     if (offer == Offer::Unlisted) return false;
     v4l2_format previous;
     const bool hadPrevious = CurrentFormat(&previous);
-    if (hadPrevious && matches(previous)) {
+    if (hadPrevious && matches(previous) && IsWholeFrameField(previous.fmt.pix.field)) {
         *applied = previous;
         return true;
     }
@@ -209,39 +231,47 @@ bool V4l2Device::SetExactFormat(uint32_t pixelFormat, uint32_t width, uint32_t h
     wanted.fmt.pix.pixelformat = pixelFormat;
     wanted.fmt.pix.width = width;
     wanted.fmt.pix.height = height;
-    wanted.fmt.pix.field = V4L2_FIELD_ANY;
     wanted.fmt.pix.bytesperline = 0;
     wanted.fmt.pix.sizeimage = 0;
 
-    // Drivers adjust what they cannot do instead of refusing it: a format
-    // that their lists do not vouch for is asked about first.
-    if (offer == Offer::Unknown) {
-        v4l2_format trial = wanted;
-        if (Ioctl(VIDIOC_TRY_FMT, &trial) == 0) {
-            if (!matches(trial)) return false;
-        } else if (errno != ENOTTY && errno != EINVAL) {
-            return false;
-        }
-    }
-    v4l2_format set = wanted;
-    if (Ioctl(VIDIOC_S_FMT, &set) != 0) return false;
-    // The driver has put the new format's default rate in place.
-    m_intervalKnown = false;
-    if (!matches(set)) {
-        m_formatKnown = false;
-        if (hadPrevious) {
-            v4l2_format back = previous;
-            if (Ioctl(VIDIOC_S_FMT, &back) == 0) {
-                m_format = back;
-                m_formatKnown = true;
+    // Left to choose, an interlaced capture card may send one field per
+    // buffer at half the height: whole frames are asked for, progressive
+    // where the driver has them, else both fields line by line.
+    bool changed = false;
+    for (uint32_t field : {V4L2_FIELD_NONE, V4L2_FIELD_INTERLACED}) {
+        wanted.fmt.pix.field = field;
+        // Drivers adjust what they cannot do instead of refusing it: a
+        // format that their lists do not vouch for is asked about first.
+        if (offer == Offer::Unknown) {
+            v4l2_format trial = wanted;
+            if (Ioctl(VIDIOC_TRY_FMT, &trial) == 0) {
+                if (!matches(trial)) break;
+                if (!IsWholeFrameField(trial.fmt.pix.field)) continue;
+            } else if (errno != ENOTTY && errno != EINVAL) {
+                break;
             }
         }
-        return false;
+        v4l2_format set = wanted;
+        if (SetUpIoctl(VIDIOC_S_FMT, &set) != 0) break;
+        changed = true;
+        // The driver has put the new format's default rate in place.
+        m_intervalKnown = false;
+        m_formatKnown = false;
+        if (!matches(set)) break;
+        if (!IsWholeFrameField(set.fmt.pix.field)) continue;
+        m_format = set;
+        m_formatKnown = true;
+        *applied = set;
+        return true;
     }
-    m_format = set;
-    m_formatKnown = true;
-    *applied = set;
-    return true;
+    if (changed && hadPrevious) {
+        v4l2_format back = previous;
+        if (Ioctl(VIDIOC_S_FMT, &back) == 0) {
+            m_format = back;
+            m_formatKnown = true;
+        }
+    }
+    return false;
 }
 
 bool V4l2Device::ReadFrameInterval() {
@@ -298,7 +328,7 @@ void V4l2Device::SetFrameInterval(LONGLONG hundredNanoseconds) {
     parameters.type = V4L2_BUF_TYPE_VIDEO_CAPTURE;
     parameters.parm.capture.timeperframe.numerator = static_cast<uint32_t>(hundredNanoseconds);
     parameters.parm.capture.timeperframe.denominator = 10000000;
-    if (Ioctl(VIDIOC_S_PARM, &parameters) != 0) return;
+    if (SetUpIoctl(VIDIOC_S_PARM, &parameters) != 0) return;
     // The driver answers with the rate it took.
     const v4l2_fract& taken = parameters.parm.capture.timeperframe;
     if (taken.denominator != 0)

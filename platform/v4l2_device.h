@@ -51,6 +51,10 @@ enum class NodeKind {
     Unreadable,  // cannot be opened or asked
 };
 
+// Whether frames in this field order are whole pictures that can be
+// converted: progressive, or both fields interleaved line by line.
+bool IsWholeFrameField(uint32_t field);
+
 // Whether a device offers a format at a size, as its lists say.
 enum class Offer {
     Listed,    // the driver lists both
@@ -93,9 +97,15 @@ public:
     // For one reading of the node's lists, by us or by libv4lconvert.
     ListBudget NewListBudget() { return ListBudget(m_path, &m_listsCut); }
 
-    // Sets this format at exactly this size; answers false, and leaves the
-    // device as it was, when the driver would choose anything else. Costs no
-    // ioctl when the device has the format already or does not list it.
+    // An ioctl that sets the device up (format, rate, buffers, streaming);
+    // answers as the kernel does. EBUSY means that another program holds
+    // the camera, which is said on standard error once per device.
+    int SetUpIoctl(unsigned long request, void* argument);
+
+    // Sets this format at exactly this size, in whole frames (progressive,
+    // else interlaced); answers false, and leaves the device as it was, when
+    // the driver would choose anything else. Costs no ioctl when the device
+    // has the format already or does not list it.
     bool SetExactFormat(uint32_t pixelFormat, uint32_t width, uint32_t height, v4l2_format* applied);
 
     // Time per frame in 100 ns units; 0 when the driver does not say.
@@ -123,6 +133,7 @@ private:
     std::string m_card;
 
     unsigned m_listsCut = 0;  // lists whose cut has been said, one bit each
+    bool m_saidBusy = false;
     bool m_capabilitiesRead = false;
     std::vector<DeviceCapability> m_capabilities;
     std::vector<uint32_t> m_formats;          // convertible formats the driver lists

@@ -169,29 +169,49 @@ TEST(CaptureGraph, UnusableDefaultFormatFailsAtReadingIt) {
 }
 
 TEST(CaptureGraph, FailedLaterStepsTearTheDeviceDownAndFreeEverything) {
+    const std::string busy = "/dev/video0: the camera is in use by another program\n";
     struct Case {
         const char* what;
         uint32_t pixelFormat;
-        unsigned long failing;
+        std::function<void(FakeNode&, AnotherProgram&)> script;
         const char* line;
+        std::string errors;  // what standard error says
     };
     const Case cases[] = {
-        {"format nothing converts", V4L2_PIX_FMT_H264, 0, "ERROR: Could not connect pins - RenderStream()\n"},
-        {"device busy", V4L2_PIX_FMT_YUYV, VIDIOC_STREAMON, "ERROR: Could not start graph\n"},
-        {"no buffers", V4L2_PIX_FMT_YUYV, VIDIOC_REQBUFS, "ERROR: Could not start graph\n"},
+        {"format nothing converts", V4L2_PIX_FMT_H264, [](FakeNode&, AnotherProgram&) {},
+         "ERROR: Could not connect pins - RenderStream()\n", ""},
+        {"device busy", V4L2_PIX_FMT_YUYV,
+         [](FakeNode& node, AnotherProgram&) { node.failures[VIDIOC_STREAMON] = EBUSY; },
+         "ERROR: Could not start graph\n", busy},
+        {"no buffers", V4L2_PIX_FMT_YUYV,
+         [](FakeNode& node, AnotherProgram&) { node.failures[VIDIOC_REQBUFS] = EBUSY; },
+         "ERROR: Could not start graph\n", busy},
+        // Every format and rate the set-up tries is refused, then the buffers.
+        {"another program streams at another size", V4L2_PIX_FMT_YUYV,
+         [](FakeNode&, AnotherProgram& other) {
+             EXPECT_TRUE(other.SetsFormat(V4L2_PIX_FMT_YUYV, 32, 24));
+             EXPECT_TRUE(other.HoldsBuffers());
+         },
+         "ERROR: Could not start graph\n", busy},
     };
     for (const Case& c : cases) {
         FakeVideoKernel kernel;
-        FakeNode& node = kernel.AddCamera("Cam", c.pixelFormat, {Discrete(64, 48)});
-        if (c.failing != 0) node.failures[c.failing] = EBUSY;
+        const v4l2_fract fps30 = {1, 30}, fps15 = {1, 15};
+        FakeNode& node = kernel.AddCamera("Cam", c.pixelFormat,
+                                          {Discrete(64, 48, {fps15, fps30}), Discrete(32, 24, {fps15, fps30})});
+        AnotherProgram other(kernel);
+        c.script(node, other);
         CaptureManager manager;
         manager.setUseCallback(false);
+        testing::internal::CaptureStderr();
         Opened opened = Open(manager, 64, 48);
+        EXPECT_EQ(testing::internal::GetCapturedStderr(), c.errors) << c.what;
         EXPECT_FALSE(opened.result) << c.what;
         EXPECT_NE(opened.lines.find(std::string(c.line) + "\nSETUP: Disconnecting device 0\n"), std::string::npos)
             << c.what << "\n" << opened.lines;
         EXPECT_NE(opened.lines.find("SETUP: Device 0 disconnected and freed\n\n"), std::string::npos) << c.what;
         EXPECT_FALSE(manager.devices[0]->graphStarted) << c.what;
+        other.LetsGo();
         EXPECT_EQ(kernel.OpenDescriptors(), 0) << c.what;
         EXPECT_EQ(kernel.MappedBuffers(), 0) << c.what;
     }

@@ -1,5 +1,6 @@
 #include "fake_video_kernel.h"
 
+#include <fcntl.h>
 #include <sys/eventfd.h>
 #include <sys/mman.h>
 #include <unistd.h>
@@ -19,6 +20,8 @@ constexpr off_t kOffsetStep = 1 << 24;
 // so that a reader without a bound of its own fails its test instead of
 // filling the memory.
 constexpr uint64_t kMostAnswersIgnoringIndex = 100000;
+// Requests kept in the order they came, per node.
+constexpr size_t kMostLoggedRequests = 1 << 20;
 
 bool IsListRequest(unsigned long request) {
     return request == VIDIOC_ENUM_FMT || request == VIDIOC_ENUM_FRAMESIZES || request == VIDIOC_ENUM_FRAMEINTERVALS;
@@ -51,12 +54,15 @@ FakeSize Stepwise(uint32_t minWidth, uint32_t maxWidth, uint32_t stepWidth, uint
 
 uint32_t BytesPerLine(uint32_t pixelFormat, uint32_t width) {
     switch (pixelFormat) {
+        case V4L2_PIX_FMT_XRGB32:
+        case V4L2_PIX_FMT_ABGR32: return width * 4;
         case V4L2_PIX_FMT_BGR24:
         case V4L2_PIX_FMT_RGB24: return width * 3;
         case V4L2_PIX_FMT_YUYV:
         case V4L2_PIX_FMT_YVYU:
         case V4L2_PIX_FMT_UYVY:
-        case V4L2_PIX_FMT_RGB565: return width * 2;
+        case V4L2_PIX_FMT_RGB565:
+        case V4L2_PIX_FMT_Y16: return width * 2;
         case V4L2_PIX_FMT_GREY:
         case V4L2_PIX_FMT_SBGGR8:
         case V4L2_PIX_FMT_SGBRG8:
@@ -69,18 +75,73 @@ uint32_t BytesPerLine(uint32_t pixelFormat, uint32_t width) {
     }
 }
 
+namespace {
+
+// Bytes that the headers of a JPEG image take, at most, beyond its pixels.
+constexpr uint32_t kJpegHeaderRoom = 4096;
+// What a driver leaves in the padding of a row.
+constexpr uint8_t kPaddingByte = 0xA5;
+
+// The rows of one plane of a frame.
+struct Rows {
+    uint32_t line;    // bytes of pixels
+    uint32_t stride;  // from one row to the next
+    uint32_t count;
+};
+
+// The planes of an uncompressed frame whose first plane's rows carry padding
+// bytes after their pixels; none for a compressed format.
+std::vector<Rows> PlanesOf(uint32_t pixelFormat, uint32_t width, uint32_t height, uint32_t padding) {
+    const uint32_t line = BytesPerLine(pixelFormat, width);
+    if (line == 0) return {};
+    std::vector<Rows> planes = {{line, line + padding, height}};
+    if (pixelFormat == V4L2_PIX_FMT_NV12) planes.push_back({line, line + padding, height / 2});
+    if (pixelFormat == V4L2_PIX_FMT_YUV420 || pixelFormat == V4L2_PIX_FMT_YVU420)
+        for (int chroma = 0; chroma < 2; ++chroma) planes.push_back({line / 2, (line + padding) / 2, height / 2});
+    return planes;
+}
+
+uint32_t PaddedImageSize(uint32_t pixelFormat, uint32_t width, uint32_t height, uint32_t padding) {
+    std::vector<Rows> planes = PlanesOf(pixelFormat, width, height, padding);
+    if (planes.empty()) return width * height * 3 + kJpegHeaderRoom;
+    uint32_t size = 0;
+    for (const Rows& plane : planes) size += plane.stride * plane.count;
+    return size;
+}
+
+// A frame with packed rows laid out with padding, as the node states it.
+std::vector<uint8_t> PadRows(const std::vector<uint8_t>& packed, uint32_t pixelFormat, uint32_t width,
+                             uint32_t height, uint32_t padding) {
+    const std::vector<Rows> planes = PlanesOf(pixelFormat, width, height, padding);
+    if (padding == 0 || planes.empty() || packed.size() != ImageSize(pixelFormat, width, height)) return packed;
+    std::vector<uint8_t> padded;
+    size_t from = 0;
+    for (const Rows& plane : planes)
+        for (uint32_t row = 0; row < plane.count; ++row, from += plane.line) {
+            padded.insert(padded.end(), packed.begin() + from, packed.begin() + from + plane.line);
+            padded.insert(padded.end(), plane.stride - plane.line, kPaddingByte);
+        }
+    return padded;
+}
+
+}  // namespace
+
 uint32_t ImageSize(uint32_t pixelFormat, uint32_t width, uint32_t height) {
-    if (pixelFormat == V4L2_PIX_FMT_YUV420 || pixelFormat == V4L2_PIX_FMT_YVU420 || pixelFormat == V4L2_PIX_FMT_NV12)
-        return width * height * 3 / 2;
-    uint32_t line = BytesPerLine(pixelFormat, width);
-    return line != 0 ? line * height : width * height * 3;
+    return PaddedImageSize(pixelFormat, width, height, 0);
 }
 
 std::vector<uint8_t> EncodeFrame(const std::vector<uint8_t>& rgb, uint32_t pixelFormat, uint32_t width,
                                  uint32_t height) {
     std::vector<uint8_t> out;
     const size_t pixels = static_cast<size_t>(width) * height;
+    auto luminance = [&rgb](size_t pixel) { return rgb[pixel * 3 + 1]; };
     switch (pixelFormat) {
+        case V4L2_PIX_FMT_XRGB32:
+        case V4L2_PIX_FMT_ABGR32:
+            // Grey in whichever order the bytes are read.
+            out.resize(pixels * 4);
+            for (size_t i = 0; i < pixels; ++i) std::memset(&out[i * 4], luminance(i), 4);
+            return out;
         case V4L2_PIX_FMT_BGR24:
             out.resize(pixels * 3);
             for (size_t i = 0; i < pixels; ++i) {
@@ -94,13 +155,34 @@ std::vector<uint8_t> EncodeFrame(const std::vector<uint8_t>& rgb, uint32_t pixel
             out.resize(pixels);
             for (size_t i = 0; i < pixels; ++i) out[i] = rgb[i * 3 + 1];
             return out;
-        case V4L2_PIX_FMT_YUYV:
-            // Grey levels only: luminance is the green byte, chroma neutral.
+        case V4L2_PIX_FMT_Y16:
+            out.resize(pixels * 2);
+            for (size_t i = 0; i < pixels; ++i) out[i * 2 + 1] = luminance(i);  // little-endian
+            return out;
+        case V4L2_PIX_FMT_RGB565:
             out.resize(pixels * 2);
             for (size_t i = 0; i < pixels; ++i) {
-                out[i * 2] = rgb[i * 3 + 1];
-                out[i * 2 + 1] = 128;
+                const uint8_t* p = &rgb[i * 3];
+                const uint16_t value = static_cast<uint16_t>((p[0] >> 3) << 11 | (p[1] >> 2) << 5 | p[2] >> 3);
+                out[i * 2] = static_cast<uint8_t>(value & 0xff);  // little-endian
+                out[i * 2 + 1] = static_cast<uint8_t>(value >> 8);
             }
+            return out;
+        case V4L2_PIX_FMT_YUYV:
+        case V4L2_PIX_FMT_YVYU:
+        case V4L2_PIX_FMT_UYVY: {
+            // Luminance first, except in U Y V Y.
+            const size_t at = pixelFormat == V4L2_PIX_FMT_UYVY ? 1 : 0;
+            out.assign(pixels * 2, 128);
+            for (size_t i = 0; i < pixels; ++i) out[i * 2 + at] = luminance(i);
+            return out;
+        }
+        case V4L2_PIX_FMT_YUV420:
+        case V4L2_PIX_FMT_YVU420:
+        case V4L2_PIX_FMT_NV12:
+            // A luminance plane, then chroma for every 2 × 2 pixels.
+            out.assign(ImageSize(pixelFormat, width, height), 128);
+            for (size_t i = 0; i < pixels; ++i) out[i] = luminance(i);
             return out;
         case V4L2_PIX_FMT_MJPEG: return EncodeJpeg(rgb, width, height);
         case V4L2_PIX_FMT_SBGGR8:
@@ -140,6 +222,7 @@ struct FakeVideoKernel::State {
     int opens = 0;
     std::chrono::steady_clock::time_point nextDue;
     std::vector<unsigned long> requests;
+    std::map<unsigned long, uint64_t> calls;
 };
 
 FakeVideoKernel::FakeVideoKernel() { m_previous = SetVideoKernelForTesting(this); }
@@ -219,6 +302,12 @@ int FakeVideoKernel::Opens(size_t index) {
 std::vector<unsigned long> FakeVideoKernel::Requests(size_t index) {
     std::lock_guard<std::mutex> hold(m_lock);
     return m_states[index]->requests;
+}
+
+uint64_t FakeVideoKernel::Calls(size_t index, unsigned long request) {
+    std::lock_guard<std::mutex> hold(m_lock);
+    auto found = m_states[index]->calls.find(request);
+    return found != m_states[index]->calls.end() ? found->second : 0;
 }
 
 v4l2_fract FakeVideoKernel::Interval(size_t index) {
@@ -324,7 +413,7 @@ int FakeVideoKernel::IntervalIoctl(FakeNode& node, unsigned long request, void* 
 
 void FakeVideoKernel::Adjust(const FakeNode& node, v4l2_pix_format* pix) const {
     // As drivers do: what the node cannot do is replaced by its first size of
-    // the format (or its first format).
+    // the format (or its first format), and by its first field order.
     if (!Matches(node, pix->pixelformat, pix->width, pix->height)) {
         const FakeFormat* format = &node.formats[0];
         for (const FakeFormat& candidate : node.formats)
@@ -333,9 +422,16 @@ void FakeVideoKernel::Adjust(const FakeNode& node, v4l2_pix_format* pix) const {
         pix->width = format->sizes.empty() ? node.width : format->sizes[0].maxWidth;
         pix->height = format->sizes.empty() ? node.height : format->sizes[0].maxHeight;
     }
-    pix->field = V4L2_FIELD_NONE;
-    pix->bytesperline = BytesPerLine(pix->pixelformat, pix->width);
-    pix->sizeimage = ImageSize(pix->pixelformat, pix->width, pix->height);
+    const bool canSend = std::find(node.fields.begin(), node.fields.end(), pix->field) != node.fields.end();
+    if (pix->field == V4L2_FIELD_ANY || !canSend)
+        pix->field = node.fields.empty() ? static_cast<uint32_t>(V4L2_FIELD_NONE) : node.fields[0];
+    StateFormat(node, pix);
+}
+
+void FakeVideoKernel::StateFormat(const FakeNode& node, v4l2_pix_format* pix) const {
+    const uint32_t line = BytesPerLine(pix->pixelformat, pix->width);
+    pix->bytesperline = line != 0 ? line + node.linePadding : 0;
+    pix->sizeimage = PaddedImageSize(pix->pixelformat, pix->width, pix->height, node.linePadding);
 }
 
 int FakeVideoKernel::Ioctl(int fd, unsigned long request, void* argument) {
@@ -354,7 +450,8 @@ int FakeVideoKernel::Ioctl(int fd, unsigned long request, void* argument) {
     if (found == m_handles.end()) return Fail(EBADF);
     FakeNode& node = *m_nodes[found->second.node];
     State& state = *m_states[found->second.node];
-    state.requests.push_back(request);
+    if (state.requests.size() < kMostLoggedRequests) state.requests.push_back(request);
+    ++state.calls[request];
     if (state.gone || found->second.plugging != state.plugging) return Fail(ENODEV);
     auto failure = node.failures.find(request);
     if (failure != node.failures.end()) return Fail(failure->second);
@@ -403,9 +500,8 @@ int FakeVideoKernel::Ioctl(int fd, unsigned long request, void* argument) {
             format->fmt.pix.pixelformat = node.pixelFormat;
             format->fmt.pix.width = node.width;
             format->fmt.pix.height = node.height;
-            format->fmt.pix.field = V4L2_FIELD_NONE;
-            format->fmt.pix.bytesperline = BytesPerLine(node.pixelFormat, node.width);
-            format->fmt.pix.sizeimage = ImageSize(node.pixelFormat, node.width, node.height);
+            format->fmt.pix.field = node.field;
+            StateFormat(node, &format->fmt.pix);
             return 0;
         }
         case VIDIOC_TRY_FMT:
@@ -417,6 +513,7 @@ int FakeVideoKernel::Ioctl(int fd, unsigned long request, void* argument) {
                 node.pixelFormat = format->fmt.pix.pixelformat;
                 node.width = format->fmt.pix.width;
                 node.height = format->fmt.pix.height;
+                node.field = format->fmt.pix.field;
                 node.interval = {0, 0};
             }
             return 0;
@@ -426,7 +523,8 @@ int FakeVideoKernel::Ioctl(int fd, unsigned long request, void* argument) {
             if (state.streaming) return Fail(EBUSY);
             // Another descriptor's buffers are not ours to free.
             if (!state.buffers.empty() && state.owner != fd) return Fail(EBUSY);
-            state.buffers.assign(buffers->count, std::vector<uint8_t>(ImageSize(node.pixelFormat, node.width, node.height)));
+            state.buffers.assign(buffers->count, std::vector<uint8_t>(PaddedImageSize(
+                                                     node.pixelFormat, node.width, node.height, node.linePadding)));
             state.bytesUsed.assign(buffers->count, 0);
             state.queue.clear();
             state.owner = buffers->count > 0 ? fd : -1;
@@ -460,12 +558,15 @@ int FakeVideoKernel::Ioctl(int fd, unsigned long request, void* argument) {
                                          static_cast<uint8_t>(state.streamFrames));
                 bytes = EncodeFrame(rgb, node.pixelFormat, node.width, node.height);
             }
+            bytes = PadRows(bytes, node.pixelFormat, node.width, node.height, node.linePadding);
+            uint32_t flags = V4L2_BUF_FLAG_MAPPED;
+            if (node.tamper) node.tamper(state.streamFrames, bytes, flags);
             std::vector<uint8_t>& target = state.buffers[index];
             size_t used = std::min(bytes.size(), target.size());
             std::memcpy(target.data(), bytes.data(), used);
             buffer->index = index;
             buffer->bytesused = static_cast<uint32_t>(used);
-            buffer->flags = V4L2_BUF_FLAG_MAPPED;
+            buffer->flags = flags;
             buffer->sequence = static_cast<uint32_t>(state.streamFrames);
             ++state.streamFrames;
             ++state.totalFrames;
@@ -482,8 +583,11 @@ int FakeVideoKernel::Ioctl(int fd, unsigned long request, void* argument) {
             state.streaming = false;
             state.queue.clear();
             return 0;
-        case VIDIOC_G_PARM:
         case VIDIOC_S_PARM:
+            // As the UVC driver refuses a handle while another one streams.
+            if (!state.buffers.empty() && state.owner != fd) return Fail(EBUSY);
+            return IntervalIoctl(node, request, argument);
+        case VIDIOC_G_PARM:
         case VIDIOC_ENUM_FRAMEINTERVALS:
             return IntervalIoctl(node, request, argument);
         default:
@@ -555,4 +659,33 @@ int FakeVideoKernel::Poll(pollfd* fds, nfds_t count, int timeoutMs) {
     std::this_thread::sleep_until(due);
     fds[0].revents = POLLIN;
     return 1;
+}
+
+AnotherProgram::AnotherProgram(FakeVideoKernel& kernel, const std::string& path)
+    : m_kernel(kernel), m_fd(kernel.Open(path.c_str(), O_RDWR)) {}
+
+AnotherProgram::~AnotherProgram() { LetsGo(); }
+
+bool AnotherProgram::SetsFormat(uint32_t pixelFormat, uint32_t width, uint32_t height) {
+    v4l2_format format;
+    std::memset(&format, 0, sizeof format);
+    format.type = V4L2_BUF_TYPE_VIDEO_CAPTURE;
+    format.fmt.pix.pixelformat = pixelFormat;
+    format.fmt.pix.width = width;
+    format.fmt.pix.height = height;
+    return m_fd >= 0 && m_kernel.Ioctl(m_fd, VIDIOC_S_FMT, &format) == 0;
+}
+
+bool AnotherProgram::HoldsBuffers() {
+    v4l2_requestbuffers request;
+    std::memset(&request, 0, sizeof request);
+    request.count = 2;
+    request.type = V4L2_BUF_TYPE_VIDEO_CAPTURE;
+    request.memory = V4L2_MEMORY_MMAP;
+    return m_fd >= 0 && m_kernel.Ioctl(m_fd, VIDIOC_REQBUFS, &request) == 0;
+}
+
+void AnotherProgram::LetsGo() {
+    if (m_fd >= 0) m_kernel.Close(m_fd);
+    m_fd = -1;
 }

@@ -34,9 +34,14 @@ struct FakeFormat {
     std::vector<FakeSize> sizes;
 };
 
-// The bytes of frame number sequence in the node's current format.
+// The bytes of frame number sequence in the node's current format, with its
+// rows packed (the node pads them as it states).
 using FrameMaker = std::function<std::vector<uint8_t>(uint64_t sequence, uint32_t pixelFormat, uint32_t width,
                                                       uint32_t height)>;
+// Changes frame number sequence as a faulty camera or bus would, on its way
+// into the buffer: bytes as the buffer will hold them (bytesused is their
+// count, cut to the buffer), flags as the buffer will carry them.
+using FrameTamper = std::function<void(uint64_t sequence, std::vector<uint8_t>& bytes, uint32_t& flags)>;
 
 struct FakeNode {
     std::string path;
@@ -50,9 +55,18 @@ struct FakeNode {
     bool ignoresIndex = false;
     // The current format; a test may put any size here, sane or not.
     uint32_t pixelFormat = 0, width = 0, height = 0;
+    uint32_t field = V4L2_FIELD_NONE;
+    // The field orders the node can send; the first is its choice when asked
+    // for any or for one it cannot.
+    std::vector<uint32_t> fields = {V4L2_FIELD_NONE};
+    // Bytes after the pixels of each row of an uncompressed format, as
+    // capture cards align their rows; the rows of chroma planes get as much
+    // in proportion.
+    uint32_t linePadding = 0;
     std::map<unsigned long, int> failures;  // ioctl request → errno it fails with
     int mmapError = 0;                      // errno that Mmap answers with; 0 maps
     FrameMaker frame;                       // default: a pattern of the sequence number
+    FrameTamper tamper;                     // default: frames arrive whole
     int64_t framesBeforeStall = -1;         // frames per stream before it stops sending; -1 never stops
     int64_t framesBeforeVanish = -1;        // frames in all before the device goes away; -1 stays
     std::chrono::milliseconds frameInterval{5};
@@ -87,7 +101,10 @@ public:
     int MappedBuffers();
     uint64_t FramesSent(size_t index);
     int Opens(size_t index);
-    std::vector<unsigned long> Requests(size_t index);  // ioctls in the order they came
+    // The first ioctls of a node in the order they came (a reader that asks
+    // in a loop is not followed further), and how many of one kind came in all.
+    std::vector<unsigned long> Requests(size_t index);
+    uint64_t Calls(size_t index, unsigned long request);
     v4l2_fract Interval(size_t index);                  // the frame interval the node runs at
 
     std::vector<std::string> ListNodes() override;
@@ -109,6 +126,7 @@ private:
     v4l2_fract CurrentInterval(const FakeNode& node) const;
     int IntervalIoctl(FakeNode& node, unsigned long request, void* argument);
     void Adjust(const FakeNode& node, v4l2_pix_format* pix) const;
+    void StateFormat(const FakeNode& node, v4l2_pix_format* pix) const;
     bool FrameReady(const FakeNode& node, State& state, std::chrono::steady_clock::time_point* due);
 
     std::mutex m_lock;
@@ -123,9 +141,34 @@ private:
     VideoKernel* m_previous;
 };
 
-// Pixel bytes of one frame in a format, from RGB (the fake's frames are built so).
+// Another program with a node open, as a video call holds a webcam.
+class AnotherProgram {
+public:
+    explicit AnotherProgram(FakeVideoKernel& kernel, const std::string& path = "/dev/video0");
+    ~AnotherProgram();
+    AnotherProgram(const AnotherProgram&) = delete;
+    AnotherProgram& operator=(const AnotherProgram&) = delete;
+
+    // Sets a format; false when the driver refuses.
+    bool SetsFormat(uint32_t pixelFormat, uint32_t width, uint32_t height);
+    // Takes buffers: until it lets go, the driver refuses other formats,
+    // rates and buffers to everyone else.
+    bool HoldsBuffers();
+    // Closes the node, which frees what it held.
+    void LetsGo();
+
+private:
+    FakeVideoKernel& m_kernel;
+    int m_fd;
+};
+
+// Pixel bytes of one frame in a format, rows packed, from RGB (the fake's
+// frames are built so). Colour formats of the YUV family carry the green
+// byte as luminance with neutral chroma, so grey pictures come back as they
+// were.
 std::vector<uint8_t> EncodeFrame(const std::vector<uint8_t>& rgb, uint32_t pixelFormat, uint32_t width,
                                  uint32_t height);
-// Line length and image size that a driver states for a format.
+// Line length and image size that a driver states for a format with packed
+// rows (line length 0 for a compressed format).
 uint32_t BytesPerLine(uint32_t pixelFormat, uint32_t width);
 uint32_t ImageSize(uint32_t pixelFormat, uint32_t width, uint32_t height);
