@@ -241,6 +241,8 @@ protected:
     }
 };
 
+// OK stores the values that differ from the stored ones (a missing one
+// counts as its default); the others stay as they are in the file.
 TEST_F(OptionsCommandTest, ShowsTheStoredValuesAndStoresOnOk)
 {
     const struct {
@@ -248,31 +250,36 @@ TEST_F(OptionsCommandTest, ShowsTheStoredValuesAndStoresOnOk)
         int devices;
         Change change;
         Shown shown;
-        std::vector<std::string> saved; // Beep, Terminator, Camera, Resolution
+        std::vector<int> values;        // Beep, Terminator, Camera, Resolution afterwards
+        std::vector<std::string> saved; // the same in the file; "-" for none
     } cases[] = {
-        // First run: defaults shown and stored.
-        {"", 0, {}, {kNone, 0, 250, 13}, {"250", "13", "0", "0"}},
-        {"", 2, {}, {0, 0, 250, 13}, {"250", "13", "0", "0"}},
-        // Values the dialog does not offer show as its defaults.
-        {"Beep=300\n", 1, {}, {0, 0, 250, 13}, {"250", "13", "0", "0"}},
-        {"Terminator=27\n", 1, {}, {0, 0, 250, 13}, {"250", "13", "0", "0"}},
-        {"Camera=5\n", 1, {}, {kNone, 0, 250, 13}, {"250", "13", "0", "0"}},
-        {"Resolution=7\n", 1, {}, {0, kNone, 250, 13}, {"250", "13", "0", "-1"}},
-        {"Resolution=-1\n", 1, {}, {0, kNone, 250, 13}, {"250", "13", "0", "-1"}},
+        // First run: defaults shown, nothing to store.
+        {"", 0, {}, {kNone, 0, 250, 13}, {250, 13, 0, 0}, {"-", "-", "-", "-"}},
+        {"", 2, {}, {0, 0, 250, 13}, {250, 13, 0, 0}, {"-", "-", "-", "-"}},
+        // Values the dialog does not offer show as its defaults, and OK
+        // stores those.
+        {"Beep=300\n", 1, {}, {0, 0, 250, 13}, {250, 13, 0, 0}, {"250", "-", "-", "-"}},
+        {"Terminator=27\n", 1, {}, {0, 0, 250, 13}, {250, 13, 0, 0}, {"-", "13", "-", "-"}},
+        {"Camera=5\n", 1, {}, {kNone, 0, 250, 13}, {250, 13, 0, 0}, {"-", "-", "0", "-"}},
+        {"Resolution=7\n", 1, {}, {0, kNone, 250, 13}, {250, 13, 0, -1}, {"-", "-", "-", "-1"}},
+        {"Resolution=-1\n", 1, {}, {0, kNone, 250, 13}, {250, 13, 0, -1}, {"-", "-", "-", "-1"}},
         // Every value the dialog offers, shown and chosen.
-        {"Beep=0\nTerminator=0\nCamera=1\nResolution=1\n", 2, {}, {1, 1, 0, 0},
+        {"Beep=0\nTerminator=0\nCamera=1\nResolution=1\n", 2, {}, {1, 1, 0, 0}, {0, 0, 1, 1},
          {"0", "0", "1", "1"}},
         {"Beep=500\nTerminator=9\nCamera=0\nResolution=2\n", 2, {}, {0, 2, 500, 9},
-         {"500", "9", "0", "2"}},
-        {"Beep=1000\n", 2, {}, {0, 0, 1000, 13}, {"1000", "13", "0", "0"}},
-        {"Beep=2000\n", 2, {}, {0, 0, 2000, 13}, {"2000", "13", "0", "0"}},
-        {"", 3, {2, 2, 2000, 9}, {0, 0, 250, 13}, {"2000", "9", "2", "2"}},
-        {"", 2, {1, 1, 1000, 13}, {0, 0, 250, 13}, {"1000", "13", "1", "1"}},
-        {"", 2, {kKeep, kKeep, 500, kKeep}, {0, 0, 250, 13}, {"500", "13", "0", "0"}},
-        {"Beep=1000\nTerminator=9\n", 2, {kKeep, 0, 0, 0}, {0, 0, 1000, 9}, {"0", "0", "0", "0"}},
-        {"", 2, {kKeep, kKeep, 250, 13}, {0, 0, 250, 13}, {"250", "13", "0", "0"}},
+         {500, 9, 0, 2}, {"500", "9", "0", "2"}},
+        {"Beep=1000\n", 2, {}, {0, 0, 1000, 13}, {1000, 13, 0, 0}, {"1000", "-", "-", "-"}},
+        {"Beep=2000\n", 2, {}, {0, 0, 2000, 13}, {2000, 13, 0, 0}, {"2000", "-", "-", "-"}},
+        {"", 3, {2, 2, 2000, 9}, {0, 0, 250, 13}, {2000, 9, 2, 2}, {"2000", "9", "2", "2"}},
+        {"", 2, {1, 1, 1000, 13}, {0, 0, 250, 13}, {1000, 13, 1, 1}, {"1000", "-", "1", "1"}},
+        {"", 2, {kKeep, kKeep, 500, kKeep}, {0, 0, 250, 13}, {500, 13, 0, 0},
+         {"500", "-", "-", "-"}},
+        {"Beep=1000\nTerminator=9\n", 2, {kKeep, 0, 0, 0}, {0, 0, 1000, 9}, {0, 0, 0, 0},
+         {"0", "0", "-", "-"}},
+        {"", 2, {kKeep, kKeep, 250, 13}, {0, 0, 250, 13}, {250, 13, 0, 0}, {"-", "-", "-", "-"}},
         // Nothing chosen in either list.
-        {"", 2, {kNone, kNone, kKeep, kKeep}, {0, 0, 250, 13}, {"250", "13", "0", "-1"}},
+        {"", 2, {kNone, kNone, kKeep, kKeep}, {0, 0, 250, 13}, {250, 13, 0, -1},
+         {"-", "-", "-", "-1"}},
     };
     for (const auto& c : cases) {
         SCOPED_TRACE(testing::Message() << "stored \"" << c.stored << "\", " << c.devices
@@ -288,10 +295,9 @@ TEST_F(OptionsCommandTest, ShowsTheStoredValuesAndStoresOnOk)
         EXPECT_EQ(shown.terminator, c.shown.terminator);
         // Stored at once, before the window closes.
         EXPECT_EQ(StoredOptions(), c.saved);
-        EXPECT_EQ(std::to_string(frame->m_beep), c.saved[0]);
-        EXPECT_EQ(std::to_string(frame->m_terminator), c.saved[1]);
-        EXPECT_EQ(std::to_string(frame->m_camera), c.saved[2]);
-        EXPECT_EQ(std::to_string(frame->m_resolution), c.saved[3]);
+        EXPECT_EQ((std::vector<int>{frame->m_beep, frame->m_terminator, frame->m_camera,
+                                    frame->m_resolution}),
+                  c.values);
         CloseWindow(frame);
         EXPECT_EQ(StoredOptions(), c.saved);
     }
@@ -342,7 +348,8 @@ TEST_F(OptionsCommandTest, ReadsTheStoreAtEveryOpening)
     frame->m_beep = 0; // as a stale value in the window
     shown = Run(frame, {1, kKeep, kKeep, 0}, ID_OPTIONS_OK);
     EXPECT_EQ(shown.beep, 1000);
-    EXPECT_EQ(StoredOptions(), (std::vector<std::string>{"1000", "0", "1", "0"}));
+    // The machine-wide beep was not changed: it is not copied.
+    EXPECT_EQ(StoredOptions(), (std::vector<std::string>{"-", "0", "1", "-"}));
     EXPECT_EQ(ReadFile(MachineFile()), "[Morvelix Barcode Reader]\nBeep=1000\nTerminator=9\n");
     CloseWindow(frame);
 }
@@ -392,7 +399,7 @@ TEST_F(OptionsCommandTest, MouseClicksOnTheDialog)
     SendCommand(frame, ID_MENU_OPTIONS);
     EXPECT_TRUE(ran);
     EXPECT_FALSE(dialog->IsShown());
-    EXPECT_EQ(StoredOptions(), (std::vector<std::string>{"0", "9", "0", "0"}));
+    EXPECT_EQ(StoredOptions(), (std::vector<std::string>{"0", "9", "-", "-"}));
     CloseWindow(frame);
 }
 
