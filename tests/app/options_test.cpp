@@ -1,3 +1,5 @@
+#include <sys/stat.h>
+
 #include <wx/button.h>
 #include <wx/choice.h>
 #include <wx/radiobut.h>
@@ -5,9 +7,11 @@
 #include <wx/stattext.h>
 #include <wx/uiaction.h>
 
+#include "folder_listing.h"
 #include "gui_test.h"
 #include "my_frame.h"
 #include "options.h"
+#include "permissions.h"
 
 using OptionsTest = GuiTest;
 
@@ -406,7 +410,9 @@ TEST_F(OptionsCommandTest, MouseClicksOnTheDialog)
 // A user's file that cannot be read as text is left as it is: the reader
 // starts on the defaults and says so once on standard error, naming the
 // file, and neither Options nor exit writes a byte. Latin-1 without a
-// byte-order mark is read.
+// byte-order mark is read. So is a file that could be read but not written
+// back as it was, and one too large to be a settings file, which is not
+// read at all.
 TEST_F(OptionsCommandTest, AFileThatCannotBeReadIsNeverWritten)
 {
     const std::string values = "[Other]\nkept=1\n[Morvelix Barcode Reader]\nTerminator=9\nBeep=0\n";
@@ -421,6 +427,11 @@ TEST_F(OptionsCommandTest, AFileThatCannotBeReadIsNeverWritten)
         {"a UTF-8 byte-order mark and a Latin-1 byte", "\xef\xbb\xbf# caf\xe9\n" + values, false},
         {"UTF-16 of odd length", utf16 + "\n", false},
         {"a NUL byte", std::string("# \0\n", 4) + values, false},
+        {"NUL bytes only", std::string(4096, '\0'), false},
+        // UTF-8 for a code point beyond Unicode, which the toolkit reads
+        // but drops, with its line, when it writes the text back.
+        {"a character beyond Unicode", values + "# \xf4\x90\x80\x80\n", false},
+        {"more than 4 MiB", values + "# " + std::string(4 << 20, 'x') + "\n", false},
         {"Latin-1 without a byte-order mark", "# caf\xe9\n" + values, true},
     };
     for (const auto& c : cases) {
@@ -445,4 +456,42 @@ TEST_F(OptionsCommandTest, AFileThatCannotBeReadIsNeverWritten)
         ASSERT_EQ(said.size(), 1u);
         EXPECT_NE(said[0].find("default options"), std::string::npos) << said[0];
     }
+}
+
+// A save that fails (here a home folder that takes no new file) is said
+// once on standard error, with the file and the reason, at Options and at
+// exit; the window keeps the chosen values, and the next Options shows
+// them; the file stays as it was and nothing is left beside it.
+TEST_F(OptionsCommandTest, AFailedSaveIsSaidAndTheValuesStay)
+{
+    const std::string stored = "[Morvelix Barcode Reader]\nBeep=500\n";
+    WriteFile(UserFile(), stored);
+    MyFrame1* frame = OpenWindow();
+    AddDevices(frame, 1);
+    Settle();
+    ASSERT_EQ(chmod(m_home.fn_str(), 0555), 0);
+    {
+        PermissionsApply permissions;
+        StandardErrorCapture errors;
+        Run(frame, {kKeep, kKeep, 1000, 9}, ID_OPTIONS_OK);
+        std::vector<std::string> said = errors.LinesWith(UserFile().ToStdString());
+        ASSERT_EQ(said.size(), 1u);
+        EXPECT_NE(said[0].find("Permission denied"), std::string::npos) << said[0];
+        EXPECT_EQ(frame->m_beep, 1000);
+        EXPECT_EQ(frame->m_terminator, 9);
+
+        const Shown shown = Run(frame, {}, ID_OPTIONS_CANCEL);
+        EXPECT_EQ(shown.beep, 1000);
+        EXPECT_EQ(shown.terminator, 9);
+        EXPECT_EQ(errors.LinesWith(UserFile().ToStdString()).size(), 1u);
+
+        ClickTool(frame->m_typeToolBar, ID_EAN8);
+        CloseWindow(frame);
+        said = errors.LinesWith(UserFile().ToStdString());
+        ASSERT_EQ(said.size(), 2u);
+        EXPECT_NE(said[1].find("Permission denied"), std::string::npos) << said[1];
+    }
+    ASSERT_EQ(chmod(m_home.fn_str(), 0700), 0);
+    EXPECT_EQ(ReadFile(UserFile()), stored);
+    EXPECT_EQ(FilesIn(m_home), std::vector<wxString>{".Morvelix"});
 }
