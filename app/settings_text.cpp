@@ -55,6 +55,11 @@ wxString GroupPath(const wxString& name)
 
 bool Encode(const wxMBConv& conv, const wxString& text, std::string* bytes)
 {
+    // The toolkit's converters would assert on these.
+    for (wxUniChar c : text) {
+        if (c.GetValue() > 0x10FFFF)
+            return false;
+    }
     const std::wstring wide = text.ToStdWstring();
     const size_t size = conv.FromWChar(nullptr, 0, wide.data(), wide.size());
     if (size == wxCONV_FAILED)
