@@ -136,7 +136,8 @@ std::string TemporaryName(const std::string& name, size_t longest, std::mt19937&
         tail += kLetters[random() % (sizeof kLetters - 1)];
     const size_t room = longest > tail.size() + 1 ? longest - tail.size() - 1 : 0;
     size_t kept = std::min(name.size(), room);
-    while (kept > 0 && kept < name.size() && (static_cast<unsigned char>(name[kept]) & 0xC0) == 0x80)
+    // A UTF-8 continuation byte is 10xxxxxx.
+    while (kept > 0 && kept < name.size() && (static_cast<unsigned char>(name[kept]) >> 6) == 2)
         --kept;
     return "." + name.substr(0, kept) + tail;
 }
@@ -149,7 +150,8 @@ int MakeTemporary(int folder, const std::string& target, mode_t mode, std::strin
     size_t longest = kLongestName;
     for (int attempt = 0;; ++attempt) {
         *name = TemporaryName(target, longest, random);
-        const int file = openat(folder, name->c_str(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC, mode);
+        const int file =
+            openat(folder, name->c_str(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC, mode);
         if (file >= 0)
             return file;
         // A file system with shorter names: no longer than the target's.

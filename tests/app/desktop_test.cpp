@@ -264,6 +264,7 @@ TEST_F(DesktopTest, TwoReadersStartQuietlyAndKeepEachOthersOptions)
 
     ClickTool(frame->m_typeToolBar, ID_CODEBAR39);
     CloseWindow(frame);
-    EXPECT_EQ(ReadFile(UserFile()), "# by hand\n[Morvelix Barcode Reader]\nBeep=1000\nTerminator=9\n"
-                                    "Mode=0\nBarcodeTypes=23\n[Other]\nowner=Fran\xe7ois\n");
+    EXPECT_EQ(ReadFile(UserFile()), "# by hand\n[Morvelix Barcode Reader]\nBeep=1000\n"
+                                    "Terminator=9\nMode=0\nBarcodeTypes=23\n[Other]\n"
+                                    "owner=Fran\xe7ois\n");
 }
