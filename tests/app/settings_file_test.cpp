@@ -275,36 +275,36 @@ TEST_F(SettingsFileTest, ParseProblemsAreOneLine)
 // file system, a full disk or a file system without locks.
 TEST_F(SettingsFileTest, EveryFailedWriteIsSaidOnce)
 {
-    const std::vector<long> kRenames = {
-        SYS_renameat, SYS_renameat2,
+    const Fault busy = {{SYS_renameat, SYS_renameat2,
 #ifdef SYS_rename
-        SYS_rename,
+                         SYS_rename,
 #endif
-    };
+                        },
+                        EBUSY};
+    const Fault readOnly = {{SYS_openat}, EROFS, 2, O_WRONLY | O_RDWR};
+    const Fault full = {{SYS_fsync}, ENOSPC};
+    const Fault noLocks = {{SYS_flock}, ENOLCK};
     const struct {
         const char* what;
         std::optional<std::string> before; // none: no file
-        Fault fault;                       // no calls: none
+        const Fault* fault;                // null: none
         bool readOnlyHome;
-        wxString path;      // the value written as Path
+        wxString path;                     // the value written as Path
         const char* reason;
     } cases[] = {
-        {"a bind-mounted file", "[Morvelix Barcode Reader]\nBeep=500\n", {kRenames, EBUSY}, false,
-         "/p",
+        {"a bind-mounted file", "[Morvelix Barcode Reader]\nBeep=500\n", &busy, false, "/p",
          "Device or resource busy"},
-        {"a read-only file system", "[Morvelix Barcode Reader]\nBeep=500\n",
-         {{SYS_openat}, EROFS, 2, O_WRONLY | O_RDWR}, false, "/p", "Read-only file system"},
-        {"a full disk", "[Morvelix Barcode Reader]\nBeep=500\n", {{SYS_fsync}, ENOSPC}, false,
-         "/p", "No space left on device"},
-        {"a full disk, no file yet", std::nullopt, {{SYS_fsync}, ENOSPC}, false, "/p",
+        {"a read-only file system", "[Morvelix Barcode Reader]\nBeep=500\n", &readOnly, false,
+         "/p", "Read-only file system"},
+        {"a full disk", "[Morvelix Barcode Reader]\nBeep=500\n", &full, false, "/p",
          "No space left on device"},
-        {"no locks, no file yet", std::nullopt, {{SYS_flock}, ENOLCK}, false, "/p",
-         "No locks available"},
-        {"a read-only home", "[Morvelix Barcode Reader]\nBeep=500\n", {}, true, "/p",
+        {"a full disk, no file yet", std::nullopt, &full, false, "/p", "No space left on device"},
+        {"no locks, no file yet", std::nullopt, &noLocks, false, "/p", "No locks available"},
+        {"a read-only home", "[Morvelix Barcode Reader]\nBeep=500\n", nullptr, true, "/p",
          "Permission denied"},
-        {"a read-only home, no file yet", std::nullopt, {}, true, "/p", "Permission denied"},
-        {"a Latin-1 file and a value beyond it", "# caf\xe9\n" + Settings("Beep=500\n"), {}, false,
-         wxString::FromUTF8("/\xe7\x8c\xab"), "Latin-1"},
+        {"a read-only home, no file yet", std::nullopt, nullptr, true, "/p", "Permission denied"},
+        {"a Latin-1 file and a value beyond it", "# caf\xe9\n" + Settings("Beep=500\n"), nullptr,
+         false, wxString::FromUTF8("/\xe7\x8c\xab"), "Latin-1"},
     };
     for (const auto& c : cases) {
         SCOPED_TRACE(c.what);
@@ -323,7 +323,7 @@ TEST_F(SettingsFileTest, EveryFailedWriteIsSaidOnce)
             const PermissionsApply permissions;
             SettingsFile* store = SettingsFile::Open(kName);
             store->Write(kGroup + "Path", c.path);
-            if (!c.fault.calls.empty() && !Inject(c.fault))
+            if (c.fault && !Inject(*c.fault))
                 _exit(2);
             const bool flushed = store->Flush();
             wxString read;
