@@ -34,16 +34,33 @@ const wxString kGroup = "/Morvelix Barcode Reader/";
 const char kSettingsName[] = "Morvelix";
 
 // Settings are plain text in a file that people edit by hand: a value that
-// is not a number yields the default, one beyond int is clamped.
-int ReadInt(const wxConfigBase* config, const wxString& key, int defaultValue)
+// is not a number yields the default. `stored` gets the value as read.
+long ReadLong(const wxConfigBase* config, const wxString& key, long defaultValue, long* stored)
 {
-    long value = defaultValue;
-    config->Read(kGroup + key, &value, static_cast<long>(defaultValue));
+    *stored = defaultValue;
+    config->Read(kGroup + key, stored, defaultValue);
+    return *stored;
+}
+
+// The same as an int: one beyond int is clamped.
+int ReadInt(const wxConfigBase* config, const wxString& key, int defaultValue, long* stored)
+{
+    const long value = ReadLong(config, key, defaultValue, stored);
     if (value < INT_MIN)
         return INT_MIN;
     if (value > INT_MAX)
         return INT_MAX;
     return static_cast<int>(value);
+}
+
+// Writes the value where it differs from the stored one, which it becomes.
+template <typename Value>
+void WriteChanged(wxConfigBase* config, const wxString& key, const Value& value, Value* stored)
+{
+    if (value == *stored)
+        return;
+    config->Write(kGroup + key, value);
+    *stored = value;
 }
 
 // The longest beep the Options dialog offers; a longer one would block the
@@ -129,19 +146,15 @@ wxMainFrameEx::wxMainFrameEx(const wxString& title, const wxSize& size)
     m_config = SettingsFile::Open(kSettingsName);
     SetSize(680, 690);
 
-    long types = 31;
-    long mode = 1;
-    m_config->Read(kGroup + "BarcodeTypes", &types, 31L);
-    m_config->Read(kGroup + "Mode", &mode, 1L);
     // Bits other than the five type bits enable nothing.
-    types &= kAllTypes;
+    const long types = ReadLong(m_config, "BarcodeTypes", 31, &m_stored.types) & kAllTypes;
+    const long mode = ReadLong(m_config, "Mode", 1, &m_stored.mode);
     m_scanner.SetTypes(static_cast<int>(types));
     m_scanner.SetMode(mode != 0);
 
-    wxString path;
-    m_config->Read(kGroup + "Path", &path, wxEmptyString);
+    m_config->Read(kGroup + "Path", &m_stored.path, wxEmptyString);
     ReadOptionValues();
-    m_openDialog->SetDirectory(path);
+    m_openDialog->SetDirectory(m_stored.path);
 
     m_options = new Options(this, "Options", wxSize(400, 419));
 
@@ -163,9 +176,11 @@ wxMainFrameEx::~wxMainFrameEx()
     // Nothing of a file still opening outlives the window.
     m_opening.reset();
 
-    m_config->Write(kGroup + "BarcodeTypes", static_cast<long>(m_scanner.m_decoderSet.GetTypes()));
-    m_config->Write(kGroup + "Mode", m_scanner.m_directionCount > 1 ? 1L : 0L);
-    m_config->Write(kGroup + "Path", m_openDialog->GetDirectory());
+    // A reader that changed nothing leaves what others stored meanwhile.
+    WriteChanged(m_config, "BarcodeTypes", static_cast<long>(m_scanner.m_decoderSet.GetTypes()),
+                 &m_stored.types);
+    WriteChanged(m_config, "Mode", m_scanner.m_directionCount > 1 ? 1L : 0L, &m_stored.mode);
+    WriteChanged(m_config, "Path", m_openDialog->GetDirectory(), &m_stored.path);
 
     m_timer->Stop();
 
@@ -178,23 +193,25 @@ wxMainFrameEx::~wxMainFrameEx()
 
 void wxMainFrameEx::ReadOptionValues()
 {
-    m_beep = ReadInt(m_config, "Beep", kDefaultBeep);
+    m_beep = ReadInt(m_config, "Beep", kDefaultBeep, &m_stored.beep);
     if (m_beep < 0 || m_beep > kLongestBeep)
         m_beep = kDefaultBeep;
-    m_camera = ReadInt(m_config, "Camera", 0);
+    m_camera = ReadInt(m_config, "Camera", 0, &m_stored.camera);
     if (m_camera < 0)
         m_camera = 0;
-    m_terminator = ReadInt(m_config, "Terminator", 13);
-    m_resolution = ReadInt(m_config, "Resolution", 0);
+    m_terminator = ReadInt(m_config, "Terminator", 13, &m_stored.terminator);
+    m_resolution = ReadInt(m_config, "Resolution", 0, &m_stored.resolution);
 }
 
 void wxMainFrameEx::WriteOptionValues()
 {
-    m_config->Write(kGroup + "Beep", static_cast<long>(m_beep));
-    m_config->Write(kGroup + "Terminator", static_cast<long>(m_terminator));
-    m_config->Write(kGroup + "Camera", static_cast<long>(m_camera));
-    m_config->Write(kGroup + "Resolution", static_cast<long>(m_resolution));
-    // On disk now, not only when the window closes.
+    WriteChanged(m_config, "Beep", static_cast<long>(m_beep), &m_stored.beep);
+    WriteChanged(m_config, "Terminator", static_cast<long>(m_terminator), &m_stored.terminator);
+    WriteChanged(m_config, "Camera", static_cast<long>(m_camera), &m_stored.camera);
+    WriteChanged(m_config, "Resolution", static_cast<long>(m_resolution), &m_stored.resolution);
+    // On disk now, not only when the window closes. A failure is said by
+    // the store, which keeps the values for its next write; this window
+    // goes on with them.
     m_config->Flush();
 }
 

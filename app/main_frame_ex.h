@@ -1,7 +1,8 @@
 // The main window's logic layer: the decoding engine, the stopwatch, the
 // displayed picture, the file dialogs, the scan timer, the settings store and
 // the options dialog. Reads the settings at construction, applies them to
-// the engine and the toolbar, and writes three of them back at destruction.
+// the engine and the toolbar, and writes three of them back at destruction
+// where they changed.
 #pragma once
 
 #include <chrono>
@@ -98,13 +99,29 @@ public:
     std::chrono::milliseconds m_openTimeLimit;
 
 private:
+    // The settings as they were read (a missing one as its default) or last
+    // written: a value is written only where this reader changed it, so that
+    // what other readers and the user store meanwhile stays.
+    struct StoredValues {
+        long types;
+        long mode;
+        wxString path;
+        long beep;
+        long terminator;
+        long camera;
+        long resolution;
+    };
+
     // Beep, Camera, Terminator and Resolution from the store, made safe to use.
     void ReadOptionValues();
     // Reads the settings files again, as they are now: another reader may
     // have stored its options since.
     void ReloadSettings();
-    // Stores the four values of the Options dialog in the user's file.
+    // Stores those of the four values of the Options dialog that differ
+    // from the stored ones in the user's file.
     void WriteOptionValues();
+
+    StoredValues m_stored;
 
     wxDECLARE_EVENT_TABLE();
 };

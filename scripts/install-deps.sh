@@ -12,6 +12,7 @@ PACKAGES="
   libv4l-dev qv4l2
   libx11-dev libxtst-dev
   libasound2-dev
+  libacl1-dev
   xdg-utils
   xvfb xauth openbox fonts-dejavu-core adwaita-icon-theme librsvg2-common
   libxml2-utils

@@ -1,17 +1,26 @@
 #include "export.h"
 #include "file_replace.h"
 
+#include <grp.h>
 #include <gtest/gtest.h>
+#include <signal.h>
 #include <stdio.h>
 #include <stdlib.h>
-#include <signal.h>
+#include <sys/acl.h>
 #include <sys/resource.h>
 #include <sys/stat.h>
+#include <sys/wait.h>
+#include <sys/xattr.h>
 #include <unistd.h>
 
+#include <acl/libacl.h>
+
+#include <cerrno>
 #include <climits>
+#include <cstring>
 #include <fstream>
 #include <initializer_list>
+#include <iostream>
 #include <sstream>
 
 #include <wx/dir.h>
@@ -59,7 +68,7 @@ std::string Bytes(ExportFormat format, const std::vector<HistoryRow>& rows)
 
 std::string ReadBytes(const wxString& path)
 {
-    std::ifstream in(path.ToStdString(), std::ios::binary);
+    std::ifstream in(static_cast<const char*>(path.fn_str()), std::ios::binary);
     std::ostringstream text;
     text << in.rdbuf();
     return text.str();
@@ -67,7 +76,7 @@ std::string ReadBytes(const wxString& path)
 
 void WriteBytes(const wxString& path, const std::string& bytes)
 {
-    std::ofstream out(path.ToStdString(), std::ios::binary);
+    std::ofstream out(static_cast<const char*>(path.fn_str()), std::ios::binary);
     out << bytes;
 }
 
@@ -357,79 +366,172 @@ TEST(ExportTest, ExtensionRule)
 
 TEST(ReplaceFileTest, WritesExactBytesAndReplaces)
 {
-    TempFolder folder;
-    const wxString path = folder.File("list.csv");
-    const std::string bytes = std::string("a\0b\r\n\xff", 6);
-    wxString error;
-    ASSERT_TRUE(ReplaceFile(path, bytes, &error)) << error;
-    EXPECT_EQ(ReadBytes(path), bytes);
-    // A new file gets the mode that any new file gets.
-    const mode_t mask = umask(0);
-    umask(mask);
-    EXPECT_EQ(FileMode(path), 0666 & ~static_cast<int>(mask));
+    // Names up to the longest that the file system takes, some cut in the
+    // middle of a character: the temporary file beside them fits too.
+    std::string accented;
+    for (int i = 0; i < 125; ++i)
+        accented += "\xc3\xa9";
+    const std::string names[] = {"list.csv", std::string(242, 'n') + ".csv",
+                                 std::string(251, 'n') + ".csv", accented + ".csv"};
+    for (const std::string& name : names) {
+        SCOPED_TRACE(name.size());
+        TempFolder folder;
+        const wxString path = folder.File(wxString::FromUTF8(name));
+        const std::string bytes = std::string("a\0b\r\n\xff", 6);
+        wxString error;
+        ASSERT_TRUE(ReplaceFile(path, bytes, &error)) << error;
+        EXPECT_EQ(ReadBytes(path), bytes);
+        // A new file gets the mode that any new file gets.
+        const mode_t mask = umask(0);
+        umask(mask);
+        EXPECT_EQ(FileMode(path), 0666 & ~static_cast<int>(mask));
 
-    // A shorter text replaces a longer one completely; the mode stays.
-    ASSERT_EQ(chmod(path.utf8_str(), 0640), 0);
-    ASSERT_TRUE(ReplaceFile(path, "new", &error)) << error;
-    EXPECT_EQ(ReadBytes(path), "new");
-    EXPECT_EQ(FileMode(path), 0640);
-    ASSERT_TRUE(ReplaceFile(path, "", &error)) << error;
-    EXPECT_EQ(ReadBytes(path), "");
-    EXPECT_EQ(folder.Names(), std::vector<wxString>{"list.csv"}) << "no temporary file is left";
+        // A shorter text replaces a longer one completely; the mode stays.
+        ASSERT_EQ(chmod(path.utf8_str(), 0640), 0);
+        ASSERT_TRUE(ReplaceFile(path, "new", &error)) << error;
+        EXPECT_EQ(ReadBytes(path), "new");
+        EXPECT_EQ(FileMode(path), 0640);
+        ASSERT_TRUE(ReplaceFile(path, "", &error)) << error;
+        EXPECT_EQ(ReadBytes(path), "");
+        EXPECT_EQ(folder.Names(), std::vector<wxString>{wxString::FromUTF8(name)})
+            << "no temporary file is left";
+    }
 }
+
+namespace {
+
+// A chain of `links` links, l0 to the last, that ends at target.csv.
+std::vector<std::string> Chain(int links)
+{
+    std::vector<std::string> layout = {"target.csv=old"};
+    for (int i = 0; i < links; ++i) {
+        const std::string next = i + 1 < links ? "l" + std::to_string(i + 1) : "target.csv";
+        layout.push_back("l" + std::to_string(i) + " -> " + next);
+    }
+    return layout;
+}
+
+} // namespace
 
 // Links stay links and lead the bytes to the file they point at, found as
 // the kernel finds it: a relative target counts from the link's own folder,
-// also when that folder was reached through a link. In a layout, "name/" is
-// a folder, "name=bytes" a file and "name -> target" a link; afterwards
-// every file holds the bytes given and every link is still there.
+// also when that folder was reached through a link; at most 40 links are
+// followed; in a sticky world-writable folder only the user's own links and
+// those of the folder's owner. In a layout, "name/" is a folder ("name/ 1777"
+// with that mode), "name=bytes" a file and "name -> target" a link, and
+// " @uid" gives a folder or link that owner. Afterwards every file holds the
+// bytes given and every link is still there; a replacement that fails says
+// the kernel's reason and changes nothing.
 TEST(ReplaceFileTest, LinksLeadToTheFileTheyPointAt)
 {
+    const char* const kLoop = "Too many levels of symbolic links";
+    const char* const kDenied = "Permission denied";
     const struct {
         const char* what;
         std::vector<std::string> layout;
         const char* written;
+        const char* error; // null when the replacement succeeds
         std::vector<std::string> after;
     } cases[] = {
         {"a link beside its file",
          {"real.csv=old", "link.csv -> real.csv"},
-         "link.csv",
+         "link.csv", nullptr,
          {"real.csv=new", "link.csv -> real.csv"}},
         {"\"..\" in a folder reached through a link",
          {"real/", "real/a/", "real/a/b/", "alias -> real/a/b", "real/a/target.csv=old",
           "target.csv=unrelated", "real/a/b/link.csv -> ../target.csv"},
-         "alias/link.csv",
+         "alias/link.csv", nullptr,
          {"real/a/target.csv=new", "target.csv=unrelated", "alias -> real/a/b",
           "real/a/b/link.csv -> ../target.csv"}},
         // Each link of a chain counts from its own folder.
         {"a chain through two folders",
          {"x/", "y/", "y/z/", "x/link.csv -> ../y/z/hop.csv", "y/z/hop.csv -> target.csv",
           "y/z/target.csv=old"},
-         "x/link.csv",
+         "x/link.csv", nullptr,
          {"y/z/target.csv=new", "x/link.csv -> ../y/z/hop.csv", "y/z/hop.csv -> target.csv"}},
-        // A missing target is made; a loop is replaced where its name is.
-        {"a link to a missing file", {"link.csv -> made.csv"}, "link.csv",
+        // A missing target is made; a loop or a chain longer than the
+        // kernel follows is refused as the kernel refuses it, and no link
+        // becomes a file.
+        {"a link to a missing file", {"link.csv -> made.csv"}, "link.csv", nullptr,
          {"made.csv=new", "link.csv -> made.csv"}},
-        {"a loop", {"a.csv -> b.csv", "b.csv -> a.csv"}, "a.csv", {"a.csv=new", "b.csv -> a.csv"}},
+        {"a loop", {"a.csv -> b.csv", "b.csv -> a.csv"}, "a.csv", kLoop,
+         {"a.csv -> b.csv", "b.csv -> a.csv"}},
+        {"a link to itself", {"a.csv -> a.csv"}, "a.csv", kLoop, {"a.csv -> a.csv"}},
+        {"40 links", Chain(40), "l0", nullptr, {"target.csv=new", "l0 -> l1", "l39 -> target.csv"}},
+        {"41 links", Chain(41), "l0", kLoop, {"target.csv=old", "l0 -> l1", "l40 -> target.csv"}},
+        // Sticky world-writable folders, as /tmp: a link planted there by
+        // someone else does not lead the bytes into the user's files.
+        {"another user's link in a sticky shared folder",
+         {"shared/ 1777", "home/", "home/.bashrc=old", "shared/list.csv -> ../home/.bashrc @4322"},
+         "shared/list.csv", kDenied,
+         {"home/.bashrc=old", "shared/list.csv -> ../home/.bashrc"}},
+        {"another user's link in another user's sticky folder",
+         {"shared/ 1777 @4321", "victim.csv=old", "shared/list.csv -> ../victim.csv @4322"},
+         "shared/list.csv", kDenied, {"victim.csv=old", "shared/list.csv -> ../victim.csv"}},
+        {"the folder owner's link in a sticky folder",
+         {"shared/ 1777 @4321", "kept.csv=old", "shared/list.csv -> ../kept.csv @4321"},
+         "shared/list.csv", nullptr, {"kept.csv=new", "shared/list.csv -> ../kept.csv"}},
+        {"the user's own link in another user's sticky folder",
+         {"shared/ 1777 @4321", "kept.csv=old", "shared/list.csv -> ../kept.csv"},
+         "shared/list.csv", nullptr, {"kept.csv=new", "shared/list.csv -> ../kept.csv"}},
+        {"another user's link in a folder that is not sticky",
+         {"shared/ 0777", "kept.csv=old", "shared/list.csv -> ../kept.csv @4322"},
+         "shared/list.csv", nullptr, {"kept.csv=new", "shared/list.csv -> ../kept.csv"}},
+        {"another user's link in a sticky folder that only its group may write",
+         {"shared/ 1775", "kept.csv=old", "shared/list.csv -> ../kept.csv @4322"},
+         "shared/list.csv", nullptr, {"kept.csv=new", "shared/list.csv -> ../kept.csv"}},
     };
     const std::string kLink = " -> ";
     for (const auto& c : cases) {
         SCOPED_TRACE(c.what);
         TempFolder folder;
-        for (const std::string& entry : c.layout) {
+        std::vector<std::pair<wxString, mode_t>> modes;
+        bool skipped = false;
+        for (std::string entry : c.layout) {
+            uid_t owner = static_cast<uid_t>(-1);
+            const size_t at = entry.find(" @");
+            if (at != std::string::npos) {
+                owner = static_cast<uid_t>(std::stoul(entry.substr(at + 2)));
+                entry.erase(at);
+            }
             const size_t link = entry.find(kLink);
             const size_t equals = entry.find('=');
-            if (entry.back() == '/')
-                ASSERT_TRUE(wxMkdir(folder.File(entry)));
-            else if (link != std::string::npos)
+            const size_t slash = entry.find("/ ");
+            std::string name;
+            if (entry.back() == '/' || slash != std::string::npos) {
+                name = entry.substr(0, slash == std::string::npos ? entry.size() - 1 : slash);
+                ASSERT_TRUE(wxMkdir(folder.File(name)));
+                if (slash != std::string::npos) {
+                    const auto mode = std::stoul(entry.substr(slash + 2), nullptr, 8);
+                    modes.emplace_back(folder.File(name), static_cast<mode_t>(mode));
+                }
+            } else if (link != std::string::npos) {
+                name = entry.substr(0, link);
                 ASSERT_EQ(symlink(entry.substr(link + kLink.size()).c_str(),
-                                  folder.File(entry.substr(0, link)).utf8_str()),
+                                  folder.File(name).utf8_str()),
                           0);
-            else
-                WriteBytes(folder.File(entry.substr(0, equals)), entry.substr(equals + 1));
+            } else {
+                name = entry.substr(0, equals);
+                WriteBytes(folder.File(name), entry.substr(equals + 1));
+            }
+            if (owner != static_cast<uid_t>(-1) &&
+                lchown(folder.File(name).utf8_str(), owner, static_cast<gid_t>(-1)) != 0)
+                skipped = true;
         }
+        if (skipped) {
+            ASSERT_NE(geteuid(), 0u);
+            std::cout << "[  SKIPPED ] " << c.what << ": only root may give a link away\n";
+            continue;
+        }
+        for (const auto& [path, mode] : modes)
+            ASSERT_EQ(chmod(path.utf8_str(), mode), 0) << path;
         wxString error;
-        ASSERT_TRUE(ReplaceFile(folder.File(c.written), "new", &error)) << error;
+        if (c.error) {
+            EXPECT_FALSE(ReplaceFile(folder.File(c.written), "new", &error));
+            EXPECT_EQ(error, c.error);
+        } else {
+            EXPECT_TRUE(ReplaceFile(folder.File(c.written), "new", &error)) << error;
+        }
         for (const std::string& entry : c.after) {
             const size_t link = entry.find(kLink);
             if (link == std::string::npos) {
@@ -448,27 +550,119 @@ TEST(ReplaceFileTest, LinksLeadToTheFileTheyPointAt)
     }
 }
 
-// Root replacing another user's file leaves it theirs, with its mode.
-TEST(ReplaceFileTest, AnotherUsersFileKeepsItsOwnerAndMode)
+namespace {
+
+// The file's access list as text: its mode's three entries when it has no
+// list of its own.
+std::string AccessList(const wxString& path)
+{
+    const acl_t list = acl_get_file(path.utf8_str(), ACL_TYPE_ACCESS);
+    if (!list)
+        return "none: " + std::string(strerror(errno));
+    char* text = acl_to_any_text(list, nullptr, ',', TEXT_NUMERIC_IDS);
+    const std::string result = text ? text : "?";
+    acl_free(text);
+    acl_free(list);
+    return result;
+}
+
+void SetAccessList(const wxString& path, acl_type_t type, const char* text)
+{
+    const acl_t list = acl_from_text(text);
+    ASSERT_NE(list, nullptr) << text;
+    EXPECT_EQ(acl_set_file(path.utf8_str(), type, list), 0) << text << ": " << strerror(errno);
+    acl_free(list);
+}
+
+std::string Attribute(const wxString& path, const char* name)
+{
+    char value[256];
+    const ssize_t size = getxattr(path.utf8_str(), name, value, sizeof value);
+    return size < 0 ? "none" : std::string(value, static_cast<size_t>(size));
+}
+
+} // namespace
+
+// Root replacing another user's file leaves it theirs, with its mode, its
+// access list and its extended attributes; a user who cannot keep its group
+// leaves the group no permission; and the folder's default access list
+// gives the new file nothing that the old one did not have.
+TEST(ReplaceFileTest, AnotherUsersFileKeepsItsOwnerModeAndAttributes)
 {
     if (geteuid() != 0)
         GTEST_SKIP() << "only root may give a file to another user";
     constexpr uid_t kOwner = 4321;
+    constexpr gid_t kOwnGroup = 4321; // the owner's only group
     constexpr gid_t kGroup = 4322;
-    TempFolder folder;
-    for (int mode : {0640, 0604, 0600}) {
-        const wxString path = folder.File("shared.csv");
+    const struct {
+        const char* what;
+        int mode;
+        const char* accessList;    // the old file's, or null
+        const char* folderDefault; // the folder's default list, or null
+        bool byOwner;              // replaced by the owner, who is not in kGroup
+        int modeAfter;
+        gid_t groupAfter;
+    } cases[] = {
+        {"group may read", 0640, nullptr, nullptr, false, 0640, kGroup},
+        {"others may read", 0604, nullptr, nullptr, false, 0604, kGroup},
+        {"private", 0600, nullptr, nullptr, false, 0600, kGroup},
+        // The mode's group bits are the list's mask, not the group's entry.
+        {"an access list", 0, "u::rw-,u:65534:rw-,g::r--,m::rw-,o::---", nullptr, false, 0660,
+         kGroup},
+        {"a named group", 0, "u::rw-,g::r--,g:65534:r--,m::r--,o::r--", nullptr, false, 0644,
+         kGroup},
+        {"a folder that gives more to new files", 0640, nullptr,
+         "u::rwx,u:65534:rwx,g::rwx,m::rwx,o::rwx", false, 0640, kGroup},
+        {"a group the owner is not in", 0660, nullptr, nullptr, true, 0600, kOwnGroup},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.what);
+        TempFolder folder;
+        // The owner may reach the folder and write in it.
+        ASSERT_EQ(chmod(folder.Path().utf8_str(), 0711), 0);
+        const wxString mine = folder.File("mine");
+        ASSERT_TRUE(wxMkdir(mine, 0755));
+        ASSERT_EQ(chown(mine.utf8_str(), kOwner, kOwnGroup), 0);
+        const wxString path = mine + "/shared.csv";
         WriteBytes(path, "old");
         ASSERT_EQ(chown(path.utf8_str(), kOwner, kGroup), 0);
-        ASSERT_EQ(chmod(path.utf8_str(), mode), 0);
-        wxString error;
-        ASSERT_TRUE(ReplaceFile(path, "new", &error)) << error;
+        if (c.accessList)
+            SetAccessList(path, ACL_TYPE_ACCESS, c.accessList);
+        else
+            ASSERT_EQ(chmod(path.utf8_str(), c.mode), 0);
+        if (c.folderDefault)
+            SetAccessList(mine, ACL_TYPE_DEFAULT, c.folderDefault);
+        ASSERT_EQ(setxattr(path.utf8_str(), "user.origin", "camera", 6, 0), 0);
+        const std::string listBefore = AccessList(path);
+
+        if (c.byOwner) {
+            const pid_t child = fork();
+            ASSERT_GE(child, 0);
+            if (child == 0) {
+                const bool dropped = setgroups(0, nullptr) == 0 &&
+                                     setresgid(kOwnGroup, kOwnGroup, kOwnGroup) == 0 &&
+                                     setresuid(kOwner, kOwner, kOwner) == 0;
+                _exit(dropped && ReplaceFile(path, "new", nullptr) ? 0 : 1);
+            }
+            int status = 0;
+            ASSERT_EQ(waitpid(child, &status, 0), child);
+            ASSERT_TRUE(WIFEXITED(status) && WEXITSTATUS(status) == 0) << status;
+        } else {
+            wxString error;
+            ASSERT_TRUE(ReplaceFile(path, "new", &error)) << error;
+        }
         struct stat info;
         ASSERT_EQ(stat(path.utf8_str(), &info), 0);
-        EXPECT_EQ(info.st_uid, kOwner) << std::oct << mode;
-        EXPECT_EQ(info.st_gid, kGroup) << std::oct << mode;
-        EXPECT_EQ(static_cast<int>(info.st_mode & 07777), mode);
+        EXPECT_EQ(info.st_uid, kOwner);
+        EXPECT_EQ(info.st_gid, c.groupAfter);
+        EXPECT_EQ(static_cast<int>(info.st_mode & 07777), c.modeAfter) << std::oct
+                                                                        << (info.st_mode & 07777);
+        if (!c.byOwner) {
+            EXPECT_EQ(AccessList(path), listBefore);
+        }
+        EXPECT_EQ(Attribute(path, "user.origin"), "camera");
         EXPECT_EQ(ReadBytes(path), "new");
+        EXPECT_EQ(FilesIn(mine), std::vector<wxString>{"shared.csv"});
     }
 }
 
@@ -487,9 +681,11 @@ TEST(ReplaceFileTest, FailuresKeepTheOldFile)
     WriteBytes(readOnly, "old content");
     ASSERT_EQ(chmod(readOnly.utf8_str(), 0444), 0);
     ASSERT_TRUE(wxMkdir(folder.File("a folder.csv")));
+    // No writer waits for a reader of a FIFO.
+    ASSERT_EQ(mkfifo(folder.File("pipe.csv").utf8_str(), 0644), 0);
 
     const wxString targets[] = {inLocked, readOnly, folder.File("missing/list.csv"),
-                                folder.File("a folder.csv")};
+                                folder.File("a folder.csv"), folder.File("pipe.csv")};
     for (const wxString& target : targets) {
         wxString error;
         EXPECT_FALSE(ReplaceFile(target, "new content", &error)) << target;
@@ -502,7 +698,7 @@ TEST(ReplaceFileTest, FailuresKeepTheOldFile)
     ASSERT_EQ(chmod(folder.File("locked").utf8_str(), 0755), 0);
     wxArrayString left;
     wxDir::GetAllFiles(folder.Path(), &left, wxEmptyString, wxDIR_FILES | wxDIR_DIRS | wxDIR_HIDDEN);
-    EXPECT_EQ(left.size(), 2u) << "no temporary file is left";
+    EXPECT_EQ(left.size(), 3u) << "no temporary file is left";
 }
 
 TEST(ReplaceFileTest, AFailedWriteKeepsTheOldFile)

@@ -1,6 +1,9 @@
 #include <gtk/gtk.h>
 #include <stdio.h>
 #include <sys/stat.h>
+#include <unistd.h>
+
+#include <iostream>
 
 #include <wx/filedlg.h>
 #include <wx/filename.h>
@@ -217,28 +220,63 @@ TEST_F(HistoryExportTest, AskedBeforeTheExtensionNamesAnExistingFile)
 }
 
 // A file that cannot be written is reported in an error box, and the old
-// file keeps its content; no half-written file is left behind.
-TEST_F(HistoryExportTest, ReadOnlyFolderShowsAnErrorAndKeepsTheOldFile)
+// file keeps its content; no half-written file is left behind. In a sticky
+// world-writable folder such as /tmp, another user's link is not followed:
+// the file it points at stays as it was.
+TEST_F(HistoryExportTest, AFileThatCannotBeWrittenShowsAnErrorAndKeepsTheOldFile)
 {
+    const struct {
+        const char* what;
+        const char* folder; // in m_folder
+        const char* name;
+        const char* target; // the file that must keep its bytes, in the home folder
+        const char* reason;
+    } cases[] = {
+        {"a read-only folder", "read-only", "list.csv", "exports/read-only/list.csv",
+         "ermission denied"},
+        {"another user's link in a sticky folder", "shared", "planted.csv", ".bashrc",
+         "ermission denied"},
+        {"a loop of links", "loops", "loop.csv", "exports/loops/list.csv",
+         "Too many levels of symbolic links"},
+    };
     MyFrame1* frame = OpenWindow();
     Settle();
-    const wxString path = m_folder + "/list.csv";
-    WriteFile(path, "old content\r\n");
-    ASSERT_EQ(chmod(m_folder.utf8_str(), 0555), 0);
     frame->AddToHistory("12345670", "EAN 8", "Camera");
-    {
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.what);
+        const wxString folder = m_folder + "/" + c.folder;
+        ASSERT_TRUE(wxMkdir(folder));
+        const wxString target = m_home + "/" + c.target;
+        WriteFile(target, "old content\r\n");
+        const wxString path = folder + "/" + c.name;
+        if (c.name == std::string("list.csv")) {
+            ASSERT_EQ(chmod(folder.utf8_str(), 0555), 0);
+        } else if (c.name == std::string("planted.csv")) {
+            // Another user's link in a folder that everyone may write in.
+            ASSERT_EQ(symlink(target.utf8_str(), path.utf8_str()), 0);
+            if (lchown(path.utf8_str(), 4321, 4321) != 0) {
+                std::cout << "[  SKIPPED ] " << c.what << ": only root may give a link away\n";
+                continue;
+            }
+            ASSERT_EQ(chmod(folder.utf8_str(), 01777), 0);
+        } else {
+            ASSERT_EQ(symlink(c.name, path.utf8_str()), 0);
+        }
+        const std::vector<wxString> names = FilesIn(folder);
         PermissionsApply permissions;
         DialogAnswers answers;
-        SaveAs(frame, answers, "list.csv", 0);
+        SaveAs(frame, answers, wxString(c.folder) + "/" + c.name, 0);
         ASSERT_EQ(answers.Messages().size(), 1u);
         const ShownMessage& box = answers.Messages()[0];
         EXPECT_EQ(box.title, "Error");
         EXPECT_EQ(box.messageType, GTK_MESSAGE_ERROR);
         const std::string text = box.text + "\n" + box.secondary;
         EXPECT_NE(text.find(path.ToStdString()), std::string::npos) << text;
-        EXPECT_NE(text.find("ermission denied"), std::string::npos) << text;
+        EXPECT_NE(text.find(c.reason), std::string::npos) << text;
+        EXPECT_EQ(ReadFile(target), "old content\r\n");
+        EXPECT_EQ(FilesIn(folder), names);
     }
-    EXPECT_EQ(ReadFile(path), "old content\r\n");
-    EXPECT_EQ(FilesIn(m_folder), std::vector<wxString>{"list.csv"});
     CloseWindow(frame);
+    for (const auto& c : cases)
+        chmod((m_folder + "/" + c.folder).utf8_str(), 0755);
 }

@@ -9,6 +9,7 @@
 #include <wx/toolbar.h>
 #include <wx/uiaction.h>
 
+#include "folder_listing.h"
 #include "gui_test.h"
 #include "my_frame.h"
 #include "options.h"
@@ -75,15 +76,9 @@ TEST_F(LogicLayerTest, FirstRunUsesTheDefaults)
     EXPECT_FALSE(wxFileExists(UserFile())) << "nothing is written before exit";
     CloseWindow(frame);
 
-    // Exit writes the three values, and only those.
-    wxString value;
-    EXPECT_TRUE(ReadStored(UserFile(), "BarcodeTypes", &value));
-    EXPECT_EQ(value, "31");
-    EXPECT_TRUE(ReadStored(UserFile(), "Mode", &value));
-    EXPECT_EQ(value, "1");
-    EXPECT_TRUE(ReadStored(UserFile(), "Path", &value));
-    for (const char* key : {"Beep", "Camera", "Terminator", "Resolution"})
-        EXPECT_FALSE(ReadStored(UserFile(), key, &value)) << key;
+    // The defaults are what was read: exit changes nothing, and makes no file.
+    EXPECT_FALSE(wxFileExists(UserFile()));
+    EXPECT_TRUE(FilesIn(m_home).empty());
 }
 
 TEST_F(LogicLayerTest, TypeToolsSetTheScannerTypes)
@@ -259,48 +254,62 @@ TEST_F(LogicLayerTest, UserFileOverridesMachineFile)
     EXPECT_EQ(frame->m_scanner.m_decoderSet.GetTypes(), 8);
     EXPECT_EQ(frame->m_scanner.m_directionCount, 6u);
     EXPECT_EQ(ToolMask(frame), 8);
+    ClickTool(frame->m_typeToolBar, ID_EAN8);
     CloseWindow(frame);
 
     // Writes go to the user's file; the machine-wide file is left alone.
     EXPECT_EQ(ReadFile(MachineFile()), Settings("Beep=500\nTerminator=9\nBarcodeTypes=8\nMode=0\n"
                                                 "Resolution=1\n"));
-    wxString value;
-    ASSERT_TRUE(ReadStored(UserFile(), "BarcodeTypes", &value));
-    EXPECT_EQ(value, "8");
-    ASSERT_TRUE(ReadStored(UserFile(), "Beep", &value));
-    EXPECT_EQ(value, "1000");
+    EXPECT_EQ(ReadFile(UserFile()), Settings("Beep=1000\nMode=1\nBarcodeTypes=9\n"));
 }
 
-// A reader writes only its own values, into the file as it is when it
-// writes: what another reader or the user stored meanwhile stays.
+// A reader writes only the values it changed, into the file as it is when
+// it writes, on the lines that hold them: what another reader, the user or
+// another program stored meanwhile stays, byte for byte.
 TEST_F(LogicLayerTest, ExitWritesIntoTheFileAsItIsNow)
 {
-    WriteFile(UserFile(), Settings("Beep=500\nMode=0\n"));
-    MyFrame1* frame = OpenWindow();
-    Settle();
-    const std::string meanwhile = "# kept by hand\n" +
-                                  Settings("Beep=1000\nTerminator=9\nCamera=2\nResolution=1\n"
-                                           "Mode=0\nOther=x\n");
-    WriteFile(UserFile(), meanwhile);
-    ClickTool(frame->m_typeToolBar, ID_OMNI_DIRECTIONAL);
-    CloseWindow(frame);
-
-    const std::string text = ReadFile(UserFile());
-    EXPECT_EQ(text.rfind("# kept by hand\n", 0), 0u) << text;
     const struct {
-        const char* key;
-        const char* value;
-    } stored[] = {
-        {"Beep", "1000"}, {"Terminator", "9"}, {"Camera", "2"}, {"Resolution", "1"},
-        {"Other", "x"},   {"Mode", "1"},       {"BarcodeTypes", "31"},
+        const char* what;
+        std::string atStart; // the file when the reader starts; "" for none
+        std::string meanwhile;
+        std::vector<int> clicks;
+        std::string after;
+    } cases[] = {
+        {"a changed mode among other readers' values", Settings("Beep=500\nMode=0\n"),
+         "# kept by hand\n" + Settings("Beep=1000\nTerminator=9\nCamera=2\nResolution=1\n"
+                                       "Mode=0\nOther=x\n"),
+         {ID_OMNI_DIRECTIONAL},
+         "# kept by hand\n" + Settings("Beep=1000\nTerminator=9\nCamera=2\nResolution=1\n"
+                                       "Mode=1\nOther=x\n")},
+        // A reader that changed nothing undoes nobody's change.
+        {"a hand edit while an untouched reader runs", Settings("Beep=500\n"),
+         Settings("Beep=500\nMode=0\n"), {}, Settings("Beep=500\nMode=0\n")},
+        {"another reader's types", "", Settings("BarcodeTypes=23\n"), {},
+         Settings("BarcodeTypes=23\n")},
+        {"types clicked back to what was read", Settings("BarcodeTypes=31\n"),
+         Settings("BarcodeTypes=23\n"), {ID_EAN8, ID_EAN8}, Settings("BarcodeTypes=23\n")},
+        // CR LF, wxFileConfig's own header and another program's Latin-1
+        // line stay; the new line goes at the end of the group, with CR LF.
+        {"a new key among lines that are not the reader's", "",
+         "[Morvelix\\ Barcode\\ Reader]\r\nMode=0\r\n\r\n[Other]\r\nowner=Fran\xe7ois\r\n",
+         {ID_EAN8},
+         "[Morvelix\\ Barcode\\ Reader]\r\nMode=0\r\nBarcodeTypes=30\r\n\r\n[Other]\r\n"
+         "owner=Fran\xe7ois\r\n"},
     };
-    for (const auto& entry : stored) {
-        wxString value;
-        EXPECT_TRUE(ReadStored(UserFile(), entry.key, &value)) << entry.key;
-        EXPECT_EQ(value, entry.value) << entry.key;
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.what);
+        unlink(UserFile().fn_str());
+        if (!c.atStart.empty())
+            WriteFile(UserFile(), c.atStart);
+        MyFrame1* frame = OpenWindow();
+        Settle();
+        WriteFile(UserFile(), c.meanwhile);
+        for (int id : c.clicks)
+            ClickTool(frame->m_typeToolBar, id);
+        CloseWindow(frame);
+        EXPECT_EQ(ReadFile(UserFile()), c.after);
+        EXPECT_EQ(FilesIn(m_home), std::vector<wxString>{".Morvelix"});
     }
-    wxString path;
-    EXPECT_TRUE(ReadStored(UserFile(), "Path", &path));
 }
 
 // A settings file kept elsewhere through symbolic links (as dotfile
@@ -375,11 +384,13 @@ TEST_F(LogicLayerTest, ExitClosesTheWindow)
 {
     MyFrame1* frame = OpenWindow();
     Settle();
+    ClickTool(frame->m_typeToolBar, ID_UPCE);
     wxWindowID id = frame->GetId();
     SendCommand(frame, wxID_EXIT);
     Settle();
     EXPECT_EQ(wxWindow::FindWindowById(id), nullptr);
-    EXPECT_TRUE(wxFileExists(UserFile()));
+    // The window's destruction stored what changed.
+    EXPECT_EQ(ReadFile(UserFile()), Settings("BarcodeTypes=27\n"));
 }
 
 namespace {

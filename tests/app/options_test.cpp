@@ -1,3 +1,5 @@
+#include <sys/stat.h>
+
 #include <wx/button.h>
 #include <wx/choice.h>
 #include <wx/radiobut.h>
@@ -5,9 +7,11 @@
 #include <wx/stattext.h>
 #include <wx/uiaction.h>
 
+#include "folder_listing.h"
 #include "gui_test.h"
 #include "my_frame.h"
 #include "options.h"
+#include "permissions.h"
 
 using OptionsTest = GuiTest;
 
@@ -241,6 +245,8 @@ protected:
     }
 };
 
+// OK stores the values that differ from the stored ones (a missing one
+// counts as its default); the others stay as they are in the file.
 TEST_F(OptionsCommandTest, ShowsTheStoredValuesAndStoresOnOk)
 {
     const struct {
@@ -248,31 +254,36 @@ TEST_F(OptionsCommandTest, ShowsTheStoredValuesAndStoresOnOk)
         int devices;
         Change change;
         Shown shown;
-        std::vector<std::string> saved; // Beep, Terminator, Camera, Resolution
+        std::vector<int> values;        // Beep, Terminator, Camera, Resolution afterwards
+        std::vector<std::string> saved; // the same in the file; "-" for none
     } cases[] = {
-        // First run: defaults shown and stored.
-        {"", 0, {}, {kNone, 0, 250, 13}, {"250", "13", "0", "0"}},
-        {"", 2, {}, {0, 0, 250, 13}, {"250", "13", "0", "0"}},
-        // Values the dialog does not offer show as its defaults.
-        {"Beep=300\n", 1, {}, {0, 0, 250, 13}, {"250", "13", "0", "0"}},
-        {"Terminator=27\n", 1, {}, {0, 0, 250, 13}, {"250", "13", "0", "0"}},
-        {"Camera=5\n", 1, {}, {kNone, 0, 250, 13}, {"250", "13", "0", "0"}},
-        {"Resolution=7\n", 1, {}, {0, kNone, 250, 13}, {"250", "13", "0", "-1"}},
-        {"Resolution=-1\n", 1, {}, {0, kNone, 250, 13}, {"250", "13", "0", "-1"}},
+        // First run: defaults shown, nothing to store.
+        {"", 0, {}, {kNone, 0, 250, 13}, {250, 13, 0, 0}, {"-", "-", "-", "-"}},
+        {"", 2, {}, {0, 0, 250, 13}, {250, 13, 0, 0}, {"-", "-", "-", "-"}},
+        // Values the dialog does not offer show as its defaults, and OK
+        // stores those.
+        {"Beep=300\n", 1, {}, {0, 0, 250, 13}, {250, 13, 0, 0}, {"250", "-", "-", "-"}},
+        {"Terminator=27\n", 1, {}, {0, 0, 250, 13}, {250, 13, 0, 0}, {"-", "13", "-", "-"}},
+        {"Camera=5\n", 1, {}, {kNone, 0, 250, 13}, {250, 13, 0, 0}, {"-", "-", "0", "-"}},
+        {"Resolution=7\n", 1, {}, {0, kNone, 250, 13}, {250, 13, 0, -1}, {"-", "-", "-", "-1"}},
+        {"Resolution=-1\n", 1, {}, {0, kNone, 250, 13}, {250, 13, 0, -1}, {"-", "-", "-", "-1"}},
         // Every value the dialog offers, shown and chosen.
-        {"Beep=0\nTerminator=0\nCamera=1\nResolution=1\n", 2, {}, {1, 1, 0, 0},
+        {"Beep=0\nTerminator=0\nCamera=1\nResolution=1\n", 2, {}, {1, 1, 0, 0}, {0, 0, 1, 1},
          {"0", "0", "1", "1"}},
         {"Beep=500\nTerminator=9\nCamera=0\nResolution=2\n", 2, {}, {0, 2, 500, 9},
-         {"500", "9", "0", "2"}},
-        {"Beep=1000\n", 2, {}, {0, 0, 1000, 13}, {"1000", "13", "0", "0"}},
-        {"Beep=2000\n", 2, {}, {0, 0, 2000, 13}, {"2000", "13", "0", "0"}},
-        {"", 3, {2, 2, 2000, 9}, {0, 0, 250, 13}, {"2000", "9", "2", "2"}},
-        {"", 2, {1, 1, 1000, 13}, {0, 0, 250, 13}, {"1000", "13", "1", "1"}},
-        {"", 2, {kKeep, kKeep, 500, kKeep}, {0, 0, 250, 13}, {"500", "13", "0", "0"}},
-        {"Beep=1000\nTerminator=9\n", 2, {kKeep, 0, 0, 0}, {0, 0, 1000, 9}, {"0", "0", "0", "0"}},
-        {"", 2, {kKeep, kKeep, 250, 13}, {0, 0, 250, 13}, {"250", "13", "0", "0"}},
+         {500, 9, 0, 2}, {"500", "9", "0", "2"}},
+        {"Beep=1000\n", 2, {}, {0, 0, 1000, 13}, {1000, 13, 0, 0}, {"1000", "-", "-", "-"}},
+        {"Beep=2000\n", 2, {}, {0, 0, 2000, 13}, {2000, 13, 0, 0}, {"2000", "-", "-", "-"}},
+        {"", 3, {2, 2, 2000, 9}, {0, 0, 250, 13}, {2000, 9, 2, 2}, {"2000", "9", "2", "2"}},
+        {"", 2, {1, 1, 1000, 13}, {0, 0, 250, 13}, {1000, 13, 1, 1}, {"1000", "-", "1", "1"}},
+        {"", 2, {kKeep, kKeep, 500, kKeep}, {0, 0, 250, 13}, {500, 13, 0, 0},
+         {"500", "-", "-", "-"}},
+        {"Beep=1000\nTerminator=9\n", 2, {kKeep, 0, 0, 0}, {0, 0, 1000, 9}, {0, 0, 0, 0},
+         {"0", "0", "-", "-"}},
+        {"", 2, {kKeep, kKeep, 250, 13}, {0, 0, 250, 13}, {250, 13, 0, 0}, {"-", "-", "-", "-"}},
         // Nothing chosen in either list.
-        {"", 2, {kNone, kNone, kKeep, kKeep}, {0, 0, 250, 13}, {"250", "13", "0", "-1"}},
+        {"", 2, {kNone, kNone, kKeep, kKeep}, {0, 0, 250, 13}, {250, 13, 0, -1},
+         {"-", "-", "-", "-1"}},
     };
     for (const auto& c : cases) {
         SCOPED_TRACE(testing::Message() << "stored \"" << c.stored << "\", " << c.devices
@@ -288,10 +299,9 @@ TEST_F(OptionsCommandTest, ShowsTheStoredValuesAndStoresOnOk)
         EXPECT_EQ(shown.terminator, c.shown.terminator);
         // Stored at once, before the window closes.
         EXPECT_EQ(StoredOptions(), c.saved);
-        EXPECT_EQ(std::to_string(frame->m_beep), c.saved[0]);
-        EXPECT_EQ(std::to_string(frame->m_terminator), c.saved[1]);
-        EXPECT_EQ(std::to_string(frame->m_camera), c.saved[2]);
-        EXPECT_EQ(std::to_string(frame->m_resolution), c.saved[3]);
+        EXPECT_EQ((std::vector<int>{frame->m_beep, frame->m_terminator, frame->m_camera,
+                                    frame->m_resolution}),
+                  c.values);
         CloseWindow(frame);
         EXPECT_EQ(StoredOptions(), c.saved);
     }
@@ -342,7 +352,8 @@ TEST_F(OptionsCommandTest, ReadsTheStoreAtEveryOpening)
     frame->m_beep = 0; // as a stale value in the window
     shown = Run(frame, {1, kKeep, kKeep, 0}, ID_OPTIONS_OK);
     EXPECT_EQ(shown.beep, 1000);
-    EXPECT_EQ(StoredOptions(), (std::vector<std::string>{"1000", "0", "1", "0"}));
+    // The machine-wide beep was not changed: it is not copied.
+    EXPECT_EQ(StoredOptions(), (std::vector<std::string>{"-", "0", "1", "-"}));
     EXPECT_EQ(ReadFile(MachineFile()), "[Morvelix Barcode Reader]\nBeep=1000\nTerminator=9\n");
     CloseWindow(frame);
 }
@@ -392,14 +403,16 @@ TEST_F(OptionsCommandTest, MouseClicksOnTheDialog)
     SendCommand(frame, ID_MENU_OPTIONS);
     EXPECT_TRUE(ran);
     EXPECT_FALSE(dialog->IsShown());
-    EXPECT_EQ(StoredOptions(), (std::vector<std::string>{"0", "9", "0", "0"}));
+    EXPECT_EQ(StoredOptions(), (std::vector<std::string>{"0", "9", "-", "-"}));
     CloseWindow(frame);
 }
 
 // A user's file that cannot be read as text is left as it is: the reader
 // starts on the defaults and says so once on standard error, naming the
 // file, and neither Options nor exit writes a byte. Latin-1 without a
-// byte-order mark is read.
+// byte-order mark is read. So is a file that could be read but not written
+// back as it was, and one too large to be a settings file, which is not
+// read at all.
 TEST_F(OptionsCommandTest, AFileThatCannotBeReadIsNeverWritten)
 {
     const std::string values = "[Other]\nkept=1\n[Morvelix Barcode Reader]\nTerminator=9\nBeep=0\n";
@@ -414,6 +427,11 @@ TEST_F(OptionsCommandTest, AFileThatCannotBeReadIsNeverWritten)
         {"a UTF-8 byte-order mark and a Latin-1 byte", "\xef\xbb\xbf# caf\xe9\n" + values, false},
         {"UTF-16 of odd length", utf16 + "\n", false},
         {"a NUL byte", std::string("# \0\n", 4) + values, false},
+        {"NUL bytes only", std::string(4096, '\0'), false},
+        // UTF-8 for a code point beyond Unicode, which the toolkit reads
+        // but drops, with its line, when it writes the text back.
+        {"a character beyond Unicode", values + "# \xf4\x90\x80\x80\n", false},
+        {"more than 4 MiB", values + "# " + std::string(4 << 20, 'x') + "\n", false},
         {"Latin-1 without a byte-order mark", "# caf\xe9\n" + values, true},
     };
     for (const auto& c : cases) {
@@ -438,4 +456,42 @@ TEST_F(OptionsCommandTest, AFileThatCannotBeReadIsNeverWritten)
         ASSERT_EQ(said.size(), 1u);
         EXPECT_NE(said[0].find("default options"), std::string::npos) << said[0];
     }
+}
+
+// A save that fails (here a home folder that takes no new file) is said
+// once on standard error, with the file and the reason, at Options and at
+// exit; the window keeps the chosen values, and the next Options shows
+// them; the file stays as it was and nothing is left beside it.
+TEST_F(OptionsCommandTest, AFailedSaveIsSaidAndTheValuesStay)
+{
+    const std::string stored = "[Morvelix Barcode Reader]\nBeep=500\n";
+    WriteFile(UserFile(), stored);
+    MyFrame1* frame = OpenWindow();
+    AddDevices(frame, 1);
+    Settle();
+    ASSERT_EQ(chmod(m_home.fn_str(), 0555), 0);
+    {
+        PermissionsApply permissions;
+        StandardErrorCapture errors;
+        Run(frame, {kKeep, kKeep, 1000, 9}, ID_OPTIONS_OK);
+        std::vector<std::string> said = errors.LinesWith(UserFile().ToStdString());
+        ASSERT_EQ(said.size(), 1u);
+        EXPECT_NE(said[0].find("Permission denied"), std::string::npos) << said[0];
+        EXPECT_EQ(frame->m_beep, 1000);
+        EXPECT_EQ(frame->m_terminator, 9);
+
+        const Shown shown = Run(frame, {}, ID_OPTIONS_CANCEL);
+        EXPECT_EQ(shown.beep, 1000);
+        EXPECT_EQ(shown.terminator, 9);
+        EXPECT_EQ(errors.LinesWith(UserFile().ToStdString()).size(), 1u);
+
+        ClickTool(frame->m_typeToolBar, ID_EAN8);
+        CloseWindow(frame);
+        said = errors.LinesWith(UserFile().ToStdString());
+        ASSERT_EQ(said.size(), 2u);
+        EXPECT_NE(said[1].find("Permission denied"), std::string::npos) << said[1];
+    }
+    ASSERT_EQ(chmod(m_home.fn_str(), 0700), 0);
+    EXPECT_EQ(ReadFile(UserFile()), stored);
+    EXPECT_EQ(FilesIn(m_home), std::vector<wxString>{".Morvelix"});
 }
