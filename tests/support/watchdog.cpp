@@ -2,6 +2,7 @@
 
 #include <gtest/gtest.h>
 
+#include <dirent.h>
 #include <fcntl.h>
 #include <poll.h>
 #include <signal.h>
@@ -14,6 +15,7 @@
 #include <cerrno>
 #include <condition_variable>
 #include <cstdlib>
+#include <fstream>
 #include <mutex>
 #include <optional>
 #include <thread>
@@ -90,6 +92,27 @@ void PrintStacks()
     int status = 0;
     while (waitpid(debugger, &status, 0) < 0 && errno == EINTR) {
     }
+}
+
+// Every process this one started, with the groups of those that lead
+// one, as the children lists of its threads name them.
+void KillChildren()
+{
+    const std::string tasks = "/proc/" + std::to_string(getpid()) + "/task";
+    DIR* folder = opendir(tasks.c_str());
+    if (!folder)
+        return;
+    while (const dirent* task = readdir(folder)) {
+        if (task->d_name[0] == '.')
+            continue;
+        std::ifstream children(tasks + "/" + task->d_name + "/children");
+        for (pid_t child = 0; children >> child;) {
+            if (getpgid(child) == child)
+                kill(-child, SIGKILL);
+            kill(child, SIGKILL);
+        }
+    }
+    closedir(folder);
 }
 
 class Watchdog : public testing::EmptyTestEventListener {
@@ -188,6 +211,8 @@ private:
                 " did not end in time; the stacks of its threads:\n");
             PrintStacks();
             Say("[  FAILED  ] " + test + " (hung: stopped by the watchdog)\n");
+            // A child of the test would keep ctest waiting on our output.
+            KillChildren();
             _exit(1);
         }
     }
