@@ -94,37 +94,28 @@ using SettingsFileTest = GuiTest;
 
 // Readers that flush at the same moment take turns: two processes that
 // store 60 values each, one flush per value, lose none of them, and leave
-// no other file beside the settings file. A flush that finds the lock held
-// for a second waits that second: on a loaded machine one process can hold
-// the lock through most of the other's flushes, so there are few of them.
+// no other file beside the settings file. Each is a program of its own: a
+// child forked from this process, whose other threads may hold locks at
+// the fork, could wait for them for ever.
 TEST_F(SettingsFileTest, TwoReadersFlushingAtOnceLoseNothing)
 {
     constexpr int kReaders = 2;
     constexpr int kKeys = 60;
     int gate[2];
     ASSERT_EQ(pipe(gate), 0);
+    const std::string keys = std::to_string(kKeys);
     pid_t readers[kReaders];
     for (int reader = 0; reader < kReaders; ++reader) {
+        const std::string index = std::to_string(reader);
         readers[reader] = fork();
         if (readers[reader] == 0) {
-            close(gate[1]);
-            char go;
             // Both start when the gate closes.
-            while (read(gate[0], &go, 1) > 0) {
-            }
-            SettingsFile* store = SettingsFile::Open(kName);
-            for (int key = 0; key < kKeys; ++key) {
-                store->Write(kGroup + wxString::Format("Reader%dKey%d", reader, key),
-                             static_cast<long>(key));
-                store->Flush();
-            }
-            // A flush that found the lock held for a second (the other
-            // process's flushes, slow on a loaded machine) keeps its values
-            // for the next one.
-            bool stored = store->Flush();
-            for (int attempt = 0; attempt < 60 && !stored; ++attempt)
-                stored = store->Flush();
-            _exit(stored ? 0 : 1);
+            dup2(gate[0], STDIN_FILENO);
+            close(gate[0]);
+            close(gate[1]);
+            execl(SETTINGS_FLUSHER, SETTINGS_FLUSHER, index.c_str(), keys.c_str(),
+                  static_cast<char*>(nullptr));
+            _exit(127);
         }
         ASSERT_GT(readers[reader], 0);
     }
