@@ -106,14 +106,15 @@ TEST_F(SettingsFileTest, TwoReadersFlushingAtOnceLoseNothing)
     const std::string keys = std::to_string(kKeys);
     pid_t readers[kReaders];
     for (int reader = 0; reader < kReaders; ++reader) {
-        const std::string index = std::to_string(reader);
+        const std::string prefix =
+            (kGroup + wxString::Format("Reader%dKey", reader)).ToStdString();
         readers[reader] = fork();
         if (readers[reader] == 0) {
             // Both start when the gate closes.
             dup2(gate[0], STDIN_FILENO);
             close(gate[0]);
             close(gate[1]);
-            execl(SETTINGS_FLUSHER, SETTINGS_FLUSHER, index.c_str(), keys.c_str(),
+            execl(SETTINGS_FLUSHER, SETTINGS_FLUSHER, kName, prefix.c_str(), keys.c_str(),
                   static_cast<char*>(nullptr));
             _exit(127);
         }

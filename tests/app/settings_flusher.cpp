@@ -1,9 +1,10 @@
 // A reader of the settings file in a process of its own, for the test of
-// readers that flush at the same moment: it stores KEYS values, one flush
-// per value, once its standard input has ended (the test's gate), and
-// exits 0 once all of them are in the file.
+// readers that flush at the same moment: once its standard input has ended
+// (the test's gate), it stores the values 0 to KEYS - 1 of the settings
+// file NAME under the keys PREFIX0 to PREFIX<KEYS - 1>, one flush per
+// value, and exits 0 once all of them are in the file.
 //
-//   settings_flusher READER KEYS
+//   settings_flusher NAME PREFIX KEYS
 #include <stdlib.h>
 #include <unistd.h>
 
@@ -15,20 +16,19 @@
 
 int main(int argc, char** argv)
 {
-    if (argc != 3)
+    if (argc != 4)
         return 2;
     wxInitializer toolkit;
     if (!toolkit.IsOk())
         return 3;
-    const int reader = atoi(argv[1]);
-    const int keys = atoi(argv[2]);
+    const wxString prefix = argv[2];
+    const int keys = atoi(argv[3]);
     char go;
     while (read(STDIN_FILENO, &go, 1) > 0) {
     }
-    const std::unique_ptr<SettingsFile> store(SettingsFile::Open("Morvelix"));
+    const std::unique_ptr<SettingsFile> store(SettingsFile::Open(argv[1]));
     for (int key = 0; key < keys; ++key) {
-        store->Write(wxString::Format("/Morvelix Barcode Reader/Reader%dKey%d", reader, key),
-                     static_cast<long>(key));
+        store->Write(prefix + wxString::Format("%d", key), static_cast<long>(key));
         store->Flush();
     }
     // A flush that found the lock held for a second (the other process's
